@@ -1,0 +1,67 @@
+// CIS mode: every connected induced subgraph of the graph, each exactly once.
+//
+// Nodes are 1 to N, N the largest number in the edge list; numbers no edge names are isolated nodes.
+// The search takes each root r = 1..N in turn and grows patterns from it depth first. A node's key is
+// (level, node number), its level being its distance from the root in the pattern. A pattern may grow
+// only by a candidate (a neighbour of the pattern, outside it, not below the root) whose key is larger
+// than the key of the node added last; that rule alone makes every node set come out exactly once,
+// from its smallest node. Candidates that fail it are pruned for the branch and put back when the
+// branch ends. A pattern line lists its nodes in the order they joined: by level, then by number.
+//
+// All state lives in arrays sized once before the search; the search allocates nothing. A candidate
+// leaves its slot by moving the last candidate into it, and every change is undone in constant time:
+// the pruned and the newly discovered nodes sit on the tops of two stacks whose heights each depth
+// records. The recursion is an explicit stack of frames, so the depth of the search (the size of the
+// largest pattern) does not depend on the process stack.
+//
+// Invariant between roots: every node_key slot is -1 and the candidate and pruned stacks are empty.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Output.h"
+#include "helpers.h"
+
+// The simple graph of the edge list on the nodes 0 to max_node: neighbour lists in order of first
+// appearance, without self-loops or repeated neighbours.
+AdjacencyList build_graph(const EdgeList& edges, std::int32_t max_node);
+
+class Miner {
+ public:
+  // CIS GRAPH_INPUT_FILE [OUTPUT_FILE]: reads and checks the graph, then opens the output.
+  Miner(int argc, char** argv);
+  // A prepared graph; patterns go to output_name ("" counts only, "-" is standard output).
+  Miner(AdjacencyList graph, const std::string& output_name);
+
+  // Runs the search, completes the output, then prints the count line.
+  void process();
+  // Runs the search alone and returns the number of patterns; the output is not yet finished.
+  std::uint64_t enumerate();
+
+ private:
+  struct Frame {
+    std::int64_t key;           // key of the node added last
+    std::int32_t node;          // the node added last
+    std::int32_t next_slot;     // the candidate slot to extend by next
+    std::int32_t pruned_base;   // height of the pruned stack before this frame pruned
+    std::int32_t brought_base;  // candidate count before the node added last brought its neighbours
+    std::uint32_t text_end;     // length of the pattern's text, up to this node's trailing space
+  };
+
+  void allocate_state();
+  template <bool kWriteLines>
+  void search_from(std::int32_t root);
+
+  AdjacencyList graph;
+  std::int32_t max_node = -1;
+  std::vector<std::int64_t> node_key;  // -1: not seen from the current root
+  std::vector<std::int32_t> candidates;
+  std::vector<std::int32_t> pruned;
+  std::vector<std::int32_t> pruned_at;  // the candidate slot a pruned node left
+  std::vector<Frame> frames;            // one per node of the current pattern
+  std::vector<char> pattern_text;       // "r a b " of the current pattern, grown and cut with it
+  std::uint64_t pattern_count = 0;
+  PatternOutput output;
+};

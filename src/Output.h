@@ -1,0 +1,53 @@
+// Where pattern lines go, and the count line that ends every run.
+//
+// Pattern lines pass through one large buffer that is written out in whole blocks with write(2).
+// Every write and the final close are checked: a run whose lines did not all reach their destination
+// ends with a QuarnError, never with a count line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+class PatternOutput {
+ public:
+  PatternOutput() = default;  // count only: nothing is written
+  ~PatternOutput();
+  PatternOutput(const PatternOutput&) = delete;
+  PatternOutput& operator=(const PatternOutput&) = delete;
+
+  // Opens OUTPUT_FILE; call it only once every input has been read and checked. "-" is standard
+  // output. An existing regular file is deleted and created afresh; a device, FIFO or other special
+  // file is opened as it is and never deleted. A directory, or a file that is one of inputs under
+  // any name, is refused.
+  void open(const std::string& name, const std::vector<std::string>& inputs);
+
+  bool enabled() const { return fd_ >= 0; }
+
+  void write(const char* data, std::size_t size) {
+    if (size > buffer_.size() - used_) {
+      flush();
+      if (size > buffer_.size()) return write_through(data, size);
+    }
+    std::memcpy(buffer_.data() + used_, data, size);
+    used_ += size;
+  }
+
+  // Writes out what is buffered and closes a file. Throws QuarnError on any failure.
+  void finish();
+
+ private:
+  void flush();
+  void write_through(const char* data, std::size_t size);
+
+  int fd_ = -1;
+  bool owns_fd_ = false;
+  std::string name_;
+  std::vector<char> buffer_;
+  std::size_t used_ = 0;
+};
+
+// Writes "Patterns: " and the count, then a line end, to standard output.
+void print_count_line(std::uint64_t count);

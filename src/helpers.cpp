@@ -1,0 +1,314 @@
+#include "helpers.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+
+void fail(const std::string& path, std::string_view what) {
+  throw QuarnError(path + ": " + std::string(what));
+}
+
+void fail(const std::string& path, std::int64_t line, std::string_view what) {
+  throw QuarnError(path + ":" + std::to_string(line) + ": " + std::string(what));
+}
+
+void terminate(std::string message) {
+  message += '\n';
+  std::fwrite(message.data(), 1, message.size(), stdout);
+  std::fflush(stdout);
+  std::exit(1);
+}
+
+std::string quoted_excerpt(std::string_view text) {
+  constexpr std::size_t kLongest = 60;
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size() && i < kLongest; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      out += escaped;
+    } else {
+      out += char(c);
+    }
+  }
+  out += text.size() > kLongest ? "\"..." : "\"";
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// LineReader
+
+namespace {
+constexpr std::size_t kReadBlock = std::size_t(1) << 20;
+}
+
+LineReader::LineReader(std::string path) : path_(std::move(path)) {
+  fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) fail(path_, std::string("cannot open: ") + std::strerror(errno));
+  struct stat info {};
+  if (::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    fail(path_, "is a directory, expected a text file");
+  }
+  buffer_.resize(kReadBlock);
+}
+
+LineReader::~LineReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool LineReader::refill() {
+  if (begin_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);  // a line longer than the buffer
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+    if (got > 0) {
+      end_ += std::size_t(got);
+      return true;
+    }
+    if (got == 0) {
+      at_eof_ = true;
+      return false;
+    }
+    if (errno != EINTR) fail(path_, std::string("cannot read: ") + std::strerror(errno));
+  }
+}
+
+bool LineReader::next(std::string_view& line) {
+  if (at_start_) {
+    at_start_ = false;
+    while (end_ - begin_ < 3 && !at_eof_) refill();
+    if (end_ - begin_ >= 3 && std::memcmp(buffer_.data() + begin_, "\xEF\xBB\xBF", 3) == 0) begin_ += 3;
+  }
+  std::size_t scanned = 0;  // bytes of the current line already searched for a line feed
+  for (;;) {
+    const char* start = buffer_.data() + begin_;
+    const std::size_t available = end_ - begin_;
+    const void* feed = std::memchr(start + scanned, '\n', available - scanned);
+    std::size_t length;
+    if (feed != nullptr) {
+      length = std::size_t(static_cast<const char*>(feed) - start);
+      begin_ += length + 1;
+    } else if (at_eof_) {
+      if (available == 0) return false;
+      length = available;
+      begin_ = end_;
+    } else {
+      scanned = available;
+      refill();
+      continue;
+    }
+    if (length > 0 && start[length - 1] == '\r') --length;
+    line = std::string_view(start, length);
+    ++line_number_;
+    return true;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Numbers and edge lines
+
+NumberResult parse_int32(std::string_view text, std::size_t& pos, std::int32_t& value) {
+  std::size_t p = pos;
+  bool negative = false;
+  if (p < text.size() && (text[p] == '+' || text[p] == '-')) {
+    negative = text[p] == '-';
+    ++p;
+  }
+  if (p >= text.size() || text[p] < '0' || text[p] > '9') return NumberResult::not_a_number;
+  std::int64_t magnitude = 0;
+  bool too_large = false;
+  for (; p < text.size() && text[p] >= '0' && text[p] <= '9'; ++p) {
+    if (!too_large) {
+      magnitude = magnitude * 10 + (text[p] - '0');
+      too_large = magnitude > std::int64_t(INT32_MAX) + 1;
+    }
+  }
+  if (too_large || (!negative && magnitude > INT32_MAX)) return NumberResult::out_of_range;
+  value = std::int32_t(negative ? -magnitude : magnitude);
+  pos = p;
+  return NumberResult::ok;
+}
+
+namespace {
+
+std::size_t skip_blanks(std::string_view text, std::size_t pos) {
+  while (pos < text.size() && is_blank(text[pos])) ++pos;
+  return pos;
+}
+
+// The sign and digits that start at pos, for a message about a number out of range.
+std::string_view number_token(std::string_view text, std::size_t pos) {
+  std::size_t end = pos + 1;
+  while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+  return text.substr(pos, end - pos);
+}
+
+}  // namespace
+
+EdgeLineKind parse_edge_line(std::string_view line, Edge& edge, std::string& error) {
+  std::size_t pos = skip_blanks(line, 0);
+  if (pos == line.size() || line[pos] == '#' || line[pos] == '%') return EdgeLineKind::skipped;
+
+  std::int32_t numbers[2];
+  for (int i = 0; i < 2; ++i) {
+    if (i == 1) {
+      const std::size_t after_first = pos;
+      pos = skip_blanks(line, pos);
+      if (pos == after_first) {
+        error = "expected two node numbers, found " + quoted_excerpt(line);
+        return EdgeLineKind::skipped;
+      }
+    }
+    switch (parse_int32(line, pos, numbers[i])) {
+      case NumberResult::ok:
+        break;
+      case NumberResult::not_a_number:
+        error = "expected two node numbers, found " + quoted_excerpt(line);
+        return EdgeLineKind::skipped;
+      case NumberResult::out_of_range:
+        error = "node number " + quoted_excerpt(number_token(line, pos)) +
+                " is out of range: node numbers go from 0 to 2147483647";
+        return EdgeLineKind::skipped;
+    }
+  }
+  if (numbers[0] < 0 || numbers[1] < 0) {
+    error = "node numbers cannot be negative, found " + quoted_excerpt(line);
+    return EdgeLineKind::skipped;
+  }
+  edge = Edge{numbers[0], numbers[1]};
+  return EdgeLineKind::edge;
+}
+
+EdgeList read_edges(const std::string& path, std::int32_t largest_node, std::string_view too_large_reason) {
+  EdgeList result;
+  LineReader reader(path);
+  std::string_view line;
+  std::string error;
+  while (reader.next(line)) {
+    Edge edge{};
+    if (parse_edge_line(line, edge, error) == EdgeLineKind::skipped) {
+      if (!error.empty()) fail(path, reader.line_number(), error);
+      continue;
+    }
+    const std::int32_t larger = std::max(edge.first, edge.second);
+    if (larger > largest_node) {
+      fail(path, reader.line_number(), "node number " + std::to_string(larger) + " " + std::string(too_large_reason));
+    }
+    if (larger > result.max_node) {
+      result.max_node = larger;
+      result.max_node_line = reader.line_number();
+    }
+    result.edges.push_back(edge);
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Graph
+
+AdjacencyList build_simple_graph(const std::vector<Edge>& edges, std::int32_t max_node,
+                                 std::span<const std::uint8_t> keep) {
+  AdjacencyList graph;
+  if (max_node < 0) return graph;
+  const std::size_t slots = std::size_t(max_node) + 1;
+  auto kept = [&](std::size_t i) {
+    return (keep.empty() || keep[i] != 0) && edges[i].first != edges[i].second;
+  };
+
+  // Count, prefix-sum, then fill: offsets[u] walks from the start of list u to its end, and is then
+  // shifted back by one slot.
+  std::vector<std::int64_t>& offsets = graph.offsets;
+  offsets.assign(slots + 1, 0);
+  for (std::size_t i = 0; i < edges.size(); ++i) {
+    if (!kept(i)) continue;
+    ++offsets[std::size_t(edges[i].first) + 1];
+    ++offsets[std::size_t(edges[i].second) + 1];
+  }
+  for (std::size_t u = 1; u <= slots; ++u) offsets[u] += offsets[u - 1];
+  std::vector<std::int32_t>& neighbours = graph.neighbours;
+  neighbours.resize(std::size_t(offsets[slots]));
+  for (std::size_t i = 0; i < edges.size(); ++i) {
+    if (!kept(i)) continue;
+    const Edge e = edges[i];
+    neighbours[std::size_t(offsets[std::size_t(e.first)]++)] = e.second;
+    neighbours[std::size_t(offsets[std::size_t(e.second)]++)] = e.first;
+  }
+  for (std::size_t u = slots; u > 0; --u) offsets[u] = offsets[u - 1];
+  offsets[0] = 0;
+
+  // Drop repeated neighbours, keeping each first appearance, and close the gaps.
+  std::vector<std::int32_t> seen_from(slots, -1);
+  std::int64_t write = 0;
+  std::int64_t read_begin = 0;
+  for (std::size_t u = 0; u < slots; ++u) {
+    const std::int64_t read_end = offsets[u + 1];
+    offsets[u] = write;
+    for (std::int64_t k = read_begin; k < read_end; ++k) {
+      const std::int32_t x = neighbours[std::size_t(k)];
+      if (seen_from[std::size_t(x)] == std::int32_t(u)) continue;
+      seen_from[std::size_t(x)] = std::int32_t(u);
+      neighbours[std::size_t(write++)] = x;
+    }
+    read_begin = read_end;
+  }
+  offsets[slots] = write;
+  if (std::size_t(write) < neighbours.size()) {
+    neighbours.resize(std::size_t(write));
+    neighbours.shrink_to_fit();
+  }
+  return graph;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Memory
+
+std::uint64_t available_memory() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  std::uint64_t kibibytes = 0;
+  std::string unit;
+  while (meminfo >> key >> kibibytes >> unit) {
+    if (key == "MemAvailable:") return kibibytes * 1024;
+  }
+  const long pages = ::sysconf(_SC_AVPHYS_PAGES);
+  const long page_size = ::sysconf(_SC_PAGESIZE);
+  if (pages > 0 && page_size > 0) return std::uint64_t(pages) * std::uint64_t(page_size);
+  return UINT64_MAX;
+}
+
+std::string format_bytes(std::uint64_t bytes) {
+  static const char* const units[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+  double value = double(bytes);
+  int unit = 0;
+  while (value >= 1024 && unit < 6) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  if (unit == 0) {
+    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+  } else {
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+  }
+  return text;
+}

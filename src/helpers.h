@@ -1,0 +1,119 @@
+// Input side of quarn: the error type every failure travels in, the usage exit, a fast line reader,
+// and the edge-list reader shared by both modes.
+//
+// Readers check what they read. Every problem with a file becomes a QuarnError whose text names the
+// file and, for content errors, the line: "graph.txt:17: expected two node numbers, found "12,4"".
+// main prints that text on standard error and exits with status 1.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QuarnError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// "path: what" for a whole-file problem, "path:line: what" for a problem with one line.
+[[noreturn]] void fail(const std::string& path, std::string_view what);
+[[noreturn]] void fail(const std::string& path, std::int64_t line, std::string_view what);
+
+// Writes a usage message and a line end to standard output and exits with status 1.
+[[noreturn]] void terminate(std::string message);
+
+// The text of a line as it goes into an error message: quoted, cut short when very long.
+std::string quoted_excerpt(std::string_view text);
+
+// Reads a file line by line through one large buffer. A line is everything up to a line feed; the
+// line feed, and a carriage return just before it, are not part of the line. A byte-order mark at
+// the start of the file is skipped. Lines may be of any length.
+class LineReader {
+ public:
+  explicit LineReader(std::string path);  // throws QuarnError when the file cannot be read
+  ~LineReader();
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // Sets line to the next line and returns true; returns false at the end of the file. The view
+  // stays valid until the next call.
+  bool next(std::string_view& line);
+  std::int64_t line_number() const { return line_number_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  bool refill();
+
+  std::string path_;
+  int fd_ = -1;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;  // first unread byte in buffer_
+  std::size_t end_ = 0;    // one past the last byte read into buffer_
+  bool at_eof_ = false;
+  bool at_start_ = true;
+  std::int64_t line_number_ = 0;
+};
+
+// Whitespace between numbers: blank, tab, carriage return, vertical tab, form feed.
+inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+enum class NumberResult { ok, not_a_number, out_of_range };
+
+// Reads an optional sign and decimal digits at pos, as a signed 32-bit integer, and moves pos past
+// them. Leaves pos unchanged unless the result is ok.
+NumberResult parse_int32(std::string_view text, std::size_t& pos, std::int32_t& value);
+
+struct Edge {
+  std::int32_t first;
+  std::int32_t second;
+};
+
+// The edges of an edge-list file in file order, exactly as the lines give them.
+struct EdgeList {
+  std::vector<Edge> edges;
+  std::int32_t max_node = -1;       // the largest number on any line; -1 without edges
+  std::int64_t max_node_line = 0;   // the first line that names max_node
+};
+
+// What a line of an edge-list file holds.
+enum class EdgeLineKind { edge, skipped };
+
+// Parses one line of an edge-list file. Blank lines and lines whose first non-blank character is '#'
+// or '%' are skipped; any other line must begin with two non-negative decimal integers that fit in
+// 32 bits, separated by blanks. What follows the second number is ignored. Returns an error message
+// in error (and kind skipped) for a malformed line.
+EdgeLineKind parse_edge_line(std::string_view line, Edge& edge, std::string& error);
+
+// Reads an edge-list file. Every node number must be at most largest_node; the error for a larger one
+// is "node number N " followed by too_large_reason.
+EdgeList read_edges(const std::string& path, std::int32_t largest_node = INT32_MAX,
+                    std::string_view too_large_reason = "");
+
+// Neighbour lists of a graph in one contiguous array: the neighbours of node u are
+// neighbours[offsets[u]] to neighbours[offsets[u + 1] - 1], in the order the edge lines gave them.
+struct AdjacencyList {
+  std::vector<std::int64_t> offsets;  // one more than the number of node slots
+  std::vector<std::int32_t> neighbours;
+
+  std::int64_t node_slots() const { return offsets.empty() ? 0 : std::int64_t(offsets.size()) - 1; }
+  std::span<const std::int32_t> of(std::int32_t node) const {
+    return {neighbours.data() + offsets[node], neighbours.data() + offsets[node + 1]};
+  }
+};
+
+// Builds neighbour lists for the nodes 0 to max_node. Each edge (u, v) appends v to the list of u and
+// u to the list of v, in edge order; self-loops and repeated edges (in either orientation) are
+// dropped, so every list holds each neighbour once, in the order of its first appearance. When keep
+// is not empty, edge i enters the graph only if keep[i] is non-zero.
+AdjacencyList build_simple_graph(const std::vector<Edge>& edges, std::int32_t max_node,
+                                 std::span<const std::uint8_t> keep = {});
+
+// Bytes of memory this process can still count on: the kernel's estimate of available memory.
+std::uint64_t available_memory();
+
+// "1.5 GiB", "12.0 MiB": a byte count for a message.
+std::string format_bytes(std::uint64_t bytes);

@@ -1,0 +1,77 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "quarn-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void write_file(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+namespace {
+
+RunResult spawn_and_wait(const std::vector<std::string>& argv) {
+  TempDir capture;
+  const std::string out_path = capture.file("stdout");
+  const std::string err_path = capture.file("stderr");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<char*> raw;
+  for (const std::string& arg : argv) raw.push_back(const_cast<char*>(arg.c_str()));
+  raw.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start " + argv[0]);
+  int wait_status = 0;
+  ::waitpid(pid, &wait_status, 0);
+  RunResult result;
+  result.out = read_file(out_path);
+  result.err = read_file(err_path);
+  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  return result;
+}
+
+}  // namespace
+
+RunResult run_quarn(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{QUARN_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return spawn_and_wait(argv);
+}
+
+RunResult run_shell(const std::string& command) {
+  return spawn_and_wait({"/bin/sh", "-c", "QUARN='" QUARN_BINARY "'; " + command});
+}

@@ -1,0 +1,33 @@
+// Temporary folders, files, and runs of the real quarn binary for the tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A fresh folder under /tmp, removed with everything in it at the end of the scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void write_file(const std::string& path, const std::string& text);
+std::string read_file(const std::string& path);
+
+struct RunResult {
+  std::string out;  // standard output
+  std::string err;  // standard error
+  int status = -1;  // exit status, or 128 + signal number
+};
+
+// Runs the quarn binary with these arguments (the program name is added).
+RunResult run_quarn(const std::vector<std::string>& args);
+// Runs a shell command line; "$QUARN" in it names the quarn binary.
+RunResult run_shell(const std::string& command);
