@@ -37,8 +37,10 @@ class Miner {
 
   // Runs the search, completes the output, then prints the count line.
   void process();
-  // Runs the search and completes the output; returns the number of patterns.
+  // Writes every pattern line in search order, completes the output, and returns their number.
   std::uint64_t enumerate();
+  // The number of patterns, in decimal, without writing any.
+  std::string count();
 
  private:
   struct Frame {
@@ -47,21 +49,25 @@ class Miner {
     std::int32_t next_slot;     // the candidate slot to extend by next
     std::int32_t pruned_base;   // height of the pruned stack before this frame pruned
     std::int32_t brought_base;  // candidate count before the node added last brought its neighbours
-    std::uint32_t text_end;     // length of the pattern's text, up to this node's trailing space
+    std::uint32_t text_end;     // writing: length of the pattern's text, up to this node's space
+    std::uint32_t exponent;     // counting: this pattern stands for 2^exponent patterns
   };
 
   void allocate_state();
-  template <bool kWriteLines>
-  void search_from(std::int32_t root);
+  template <bool kCounting>
+  void search_from(std::int32_t root, PatternCount* total);
+  void see(std::int32_t node, std::int64_t node_key_value);
+  void unsee(std::int32_t node);
 
   AdjacencyList graph;
   std::int32_t max_node = -1;
-  std::vector<std::int64_t> node_key;  // -1: not seen from the current root
+  std::vector<std::int64_t> node_key;    // -1: not seen from the current root
+  std::vector<std::int32_t> unseen;      // counting: neighbours whose node_key is -1
   std::vector<std::int32_t> candidates;
   std::vector<std::int32_t> pruned;
-  std::vector<std::int32_t> pruned_at;  // the candidate slot a pruned node left
-  std::vector<Frame> frames;            // one per node of the current pattern
-  std::vector<char> pattern_text;       // "r a b " of the current pattern, grown and cut with it
+  std::vector<std::int32_t> pruned_at;   // the candidate slot a pruned node left
+  std::vector<Frame> frames;             // one per node of the current pattern
+  std::vector<char> pattern_text;        // "r a b " of the current pattern, grown and cut with it
   std::uint64_t pattern_count = 0;
   PatternOutput output;
 };
