@@ -12,13 +12,14 @@ inline std::int64_t make_key(std::int64_t level, std::int32_t node, std::int32_t
 }
 
 inline std::int32_t level_of(std::int64_t key) { return std::int32_t(key >> 32); }
+inline std::int32_t node_of(std::int64_t key) { return std::int32_t(key & 0xffffffff); }
 
 // The most nodes a pattern can have: a connected set of k nodes needs k - 1 edges.
 std::int64_t largest_pattern(std::int32_t max_node, std::int64_t edge_count) {
   return std::max<std::int64_t>(0, std::min<std::int64_t>(max_node, edge_count + 1));
 }
 
-constexpr std::uint64_t kBytesPerNode = 32;    // offsets, node_key, three stacks, a build scratch
+constexpr std::uint64_t kBytesPerNode = 40;  // offsets, marks, counts, stacks, a build scratch
 constexpr std::uint64_t kBytesPerDepth = 24 + 12;  // a frame and the widest decimal text of a node
 
 // Refuses a graph whose tables would not fit in memory, before anything large is allocated: Linux
@@ -66,7 +67,7 @@ Miner::Miner(AdjacencyList prepared, const std::string& output_name) : graph(std
 void Miner::allocate_state() {
   max_node = std::int32_t(graph.node_slots() - 1);
   const std::size_t slots = std::size_t(graph.node_slots());
-  node_key.assign(slots, -1);
+  seen.assign(slots, 0);
   candidates.assign(slots, 0);
   pruned.assign(slots, 0);
   pruned_at.assign(slots, 0);
@@ -97,29 +98,29 @@ std::uint64_t Miner::enumerate() {
 // found once with it and once without it, so the branch is searched without it and counts twice.
 // Taking out all f free candidates at once, one pattern of the search stands for 2^f patterns.
 std::string Miner::count() {
-  unseen.assign(node_key.size(), 0);
+  unseen.assign(seen.size(), 0);
   for (std::int32_t u = 0; u <= max_node; ++u) unseen[std::size_t(u)] = std::int32_t(graph.of(u).size());
-  if (max_node >= 0) see(0, 0);  // node 0 is never part of a pattern
+  if (max_node >= 0) see(0);  // node 0 is never part of a pattern
   PatternCount total(std::uint32_t(std::max(max_node, 0)));
   for (std::int32_t root = 1; root <= max_node; ++root) search_from<true>(root, &total);
   return total.decimal();
 }
 
-void Miner::see(std::int32_t node, std::int64_t node_key_value) {
-  node_key[std::size_t(node)] = node_key_value;
+void Miner::see(std::int32_t node) {
+  seen[std::size_t(node)] = 1;
   for (const std::int32_t x : graph.of(node)) --unseen[std::size_t(x)];
 }
 
 void Miner::unsee(std::int32_t node) {
-  node_key[std::size_t(node)] = -1;
+  seen[std::size_t(node)] = 0;
   for (const std::int32_t x : graph.of(node)) ++unseen[std::size_t(x)];
 }
 
 template <bool kCounting>
 void Miner::search_from(std::int32_t root, PatternCount* total) {
-  std::int64_t* const key = node_key.data();
-  std::int32_t* const cand = candidates.data();
-  std::int32_t* const pruned_stack = pruned.data();
+  std::uint8_t* const is_seen = seen.data();
+  std::int64_t* const cand = candidates.data();
+  std::int64_t* const pruned_stack = pruned.data();
   std::int32_t* const slot_of_pruned = pruned_at.data();
   const std::int32_t* const free_test = unseen.data();
   char* const text = pattern_text.data();
@@ -132,26 +133,33 @@ void Miner::search_from(std::int32_t root, PatternCount* total) {
     *end++ = ' ';
     return std::uint32_t(end - text);
   };
-  auto discover = [&](std::int32_t node, std::int64_t level) {
+  auto discover = [&](std::int32_t node) {
     if constexpr (kCounting) {
-      see(node, make_key(level, node, root));
+      see(node);
     } else {
-      key[node] = make_key(level, node, root);
+      is_seen[node] = 1;
+    }
+  };
+  auto forget = [&](std::int64_t candidate_key) {
+    if constexpr (kCounting) {
+      unsee(node_of(candidate_key));
+    } else {
+      is_seen[node_of(candidate_key)] = 0;
     }
   };
 
   std::int32_t candidate_count = 0;
   std::int32_t pruned_count = 0;
   std::uint64_t patterns = 0;
-  discover(root, 0);
+  discover(root);
   for (std::int64_t k = offsets[root]; k < offsets[root + 1]; ++k) {
     const std::int32_t u = adjacency[k];
-    if (key[u] != -1) continue;  // counting: a root already done
-    discover(u, 1);
-    cand[candidate_count++] = u;
+    if (is_seen[u] != 0) continue;  // counting: a root already done
+    discover(u);
+    cand[candidate_count++] = make_key(1, u, root);
   }
   std::int32_t depth = 0;
-  frames[0] = Frame{root, root, 0, 0, 0, writing ? append_text(0, root) : 0, 0};
+  frames[0] = Frame{root, 0, 0, 0, writing ? append_text(0, root) : 0, 0};
 
   bool entering = true;
   for (;;) {
@@ -164,10 +172,10 @@ void Miner::search_from(std::int32_t root, PatternCount* total) {
       frame.next_slot = 0;
       std::uint32_t free_count = 0;
       for (std::int32_t i = 0; i < candidate_count;) {
-        const std::int32_t u = cand[i];
-        bool keep = key[u] > frame.key;
+        const std::int64_t u = cand[i];
+        bool keep = u > frame.key;
         if constexpr (kCounting) {
-          if (keep && free_test[u] == 0) {
+          if (keep && free_test[node_of(u)] == 0) {
             keep = false;
             ++free_count;
           }
@@ -177,7 +185,7 @@ void Miner::search_from(std::int32_t root, PatternCount* total) {
         } else {
           pruned_stack[pruned_count++] = u;
           cand[i] = cand[--candidate_count];
-          slot_of_pruned[u] = i;
+          slot_of_pruned[node_of(u)] = i;
         }
       }
       if constexpr (kCounting) {
@@ -195,44 +203,38 @@ void Miner::search_from(std::int32_t root, PatternCount* total) {
     const std::int32_t slot = frame.next_slot;
     if (slot < candidate_count) {
       // Extend by the candidate in this slot; the last candidate takes its place.
-      const std::int32_t v = cand[slot];
-      const std::int64_t child_level = std::int64_t(level_of(key[v])) + 1;
+      const std::int64_t v = cand[slot];
+      const std::int64_t child_level = std::int64_t(level_of(v)) + 1;
       cand[slot] = cand[--candidate_count];
       const std::int32_t brought_base = candidate_count;
-      for (std::int64_t k = offsets[v]; k < offsets[v + 1]; ++k) {
+      const std::int32_t v_node = node_of(v);
+      for (std::int64_t k = offsets[v_node]; k < offsets[v_node + 1]; ++k) {
         const std::int32_t w = adjacency[k];
-        if (key[w] == -1) {
-          discover(w, child_level);
-          cand[candidate_count++] = w;
+        if (is_seen[w] == 0) {
+          discover(w);
+          cand[candidate_count++] = make_key(child_level, w, root);
         }
       }
       Frame& child = frames[std::size_t(++depth)];
-      child.key = key[v];
-      child.node = v;
+      child.key = v;
       child.brought_base = brought_base;
-      if (writing) child.text_end = append_text(frame.text_end, v);
+      if (writing) child.text_end = append_text(frame.text_end, v_node);
       entering = true;
       continue;
     }
 
     // This pattern's branch is done: put the pruned back, in reverse order.
     while (pruned_count > frame.pruned_base) {
-      const std::int32_t u = pruned_stack[--pruned_count];
-      const std::int32_t p = slot_of_pruned[u];
+      const std::int64_t u = pruned_stack[--pruned_count];
+      const std::int32_t p = slot_of_pruned[node_of(u)];
       cand[candidate_count++] = cand[p];
       cand[p] = u;
     }
     if (depth == 0) break;
 
     // Back in the parent: forget what the node brought in, and put it back into its slot.
-    const std::int32_t v = frame.node;
-    for (std::int32_t k = frame.brought_base; k < candidate_count; ++k) {
-      if constexpr (kCounting) {
-        unsee(cand[k]);
-      } else {
-        key[cand[k]] = -1;
-      }
-    }
+    const std::int64_t v = frame.key;
+    for (std::int32_t k = frame.brought_base; k < candidate_count; ++k) forget(cand[k]);
     candidate_count = frame.brought_base;
     Frame& parent = frames[std::size_t(--depth)];
     const std::int32_t j = parent.next_slot;
@@ -242,14 +244,8 @@ void Miner::search_from(std::int32_t root, PatternCount* total) {
   }
 
   // The candidates are the root's neighbours again, exactly those it discovered.
-  for (std::int32_t k = 0; k < candidate_count; ++k) {
-    if constexpr (kCounting) {
-      unsee(cand[k]);
-    } else {
-      key[cand[k]] = -1;
-    }
-  }
+  for (std::int32_t k = 0; k < candidate_count; ++k) forget(cand[k]);
   // A finished root stays seen while counting, so no later root takes it as a candidate.
-  key[root] = kCounting ? 0 : -1;
+  if constexpr (!kCounting) is_seen[root] = 0;
   pattern_count += patterns;
 }
