@@ -25,23 +25,34 @@ class AttributedMiner {
   AttributedMiner(AttributeTable attributes, const std::vector<Edge>& edges, std::int32_t min_sup,
                   std::int32_t min_graph_size, const std::string& output_name);
 
-  // Runs the search, completes the output, then prints the count line.
+  // Runs the search and completes the output, then prints the count line.
   void process();
-  // Runs the search alone and returns the number of patterns; the output is not yet finished.
+  // Runs the search, completes the output, and returns the number of patterns.
   std::uint64_t enumerate();
 
  private:
+  struct Frame {
+    std::size_t next = 0;           // the candidate index to try next
+    bool stop_after_child = false;  // the child in progress keeps the whole profile
+  };
+
   void build_graph(const std::vector<Edge>& edges);
-  void build_level1();
-  void dfs(const AttributedPattern& start);
-  void report(const AttributedPattern& pattern);
+  template <bool kWriteLines>
+  void search_from(std::int32_t root);
+  template <bool kWriteLines>
+  void report(std::size_t depth);
 
   std::uint64_t pattern_count = 0;
   AttributeTable attributes;
-  AdjacencyList graph;
-  Level1Patterns level1_patterns;
+  AdjacencyList graph;  // kept edges only, each neighbour list ascending
   std::int32_t min_sup = 0;
   std::int32_t min_graph_size = 0;
   PatternOutput output;
-  std::string line;
+
+  // Search state, one entry per depth of the current chain of patterns; reused from root to root.
+  std::vector<AttributedPattern> patterns;
+  std::vector<Frame> frames;
+  std::vector<std::uint8_t> seen;    // see AttributedPattern
+  std::vector<std::int32_t> sorted;  // the nodes of a reported pattern
+  std::vector<char> line;
 };

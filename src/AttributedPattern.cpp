@@ -1,91 +1,113 @@
 #include "AttributedPattern.h"
 
-AttributedPattern::AttributedPattern(std::int32_t node, const AttributeTable& attributes,
-                                     const AdjacencyList& graph)
-    : level(1), root(node), nodes{node}, profile(attributes.attribute_count, attributes.row(node)) {
-  for (const std::int32_t w : graph.of(node)) {
-    if (w > node) {
-      neighbors1.insert(w);
+#include <algorithm>
+
+void AttributedPattern::start(std::int32_t first, const SearchGraph& search, std::vector<std::uint8_t>& seen) {
+  level = 1;
+  root = first;
+  node = first;
+  profile.assign_and(search.attributes.attribute_count, search.row(first), search.row(first));
+  excluded.clear();
+  candidates.clear();
+  fresh_.clear();
+  seen[std::size_t(first)] = 1;
+  fresh_.push_back(first);
+  for (const std::int32_t w : search.graph.of(first)) {
+    seen[std::size_t(w)] = 1;
+    fresh_.push_back(w);
+    if (w > first) {
+      candidates.push_back(w);
     } else {
-      neighbors0.insert(w);
+      excluded.push_back(w);
+    }
+  }
+  second_begin = candidates.size();
+}
+
+void AttributedPattern::extend(const AttributedPattern& parent, std::size_t index, const SearchGraph& search,
+                               std::vector<std::uint8_t>& seen) {
+  const std::int32_t added = parent.candidates[index];
+  level = parent.level + 1;
+  root = parent.root;
+  node = added;
+  profile.assign_and(parent.profile.size(), parent.profile.words(), search.row(added));
+  const Words shared = profile.words();
+  const std::int32_t min_sup = search.min_sup;
+  auto keeps_support = [&](std::int32_t u) { return count_shared_ones(shared, search.row(u)) >= min_sup; };
+
+  excluded.clear();
+  for (const std::int32_t u : parent.excluded) {
+    if (keeps_support(u)) excluded.push_back(u);
+  }
+  const std::int32_t* const from = parent.candidates.data();
+  for (std::size_t i = 0; i < index; ++i) {
+    if (keeps_support(from[i])) excluded.push_back(from[i]);
+  }
+  // The rest of the added node's own group stays earlier candidates; an earlier node passes the later
+  // group on as it is.
+  const bool from_first = index < parent.second_begin;
+  const std::size_t first_end = from_first ? parent.second_begin : parent.candidates.size();
+  candidates.clear();
+  for (std::size_t i = index + 1; i < first_end; ++i) {
+    if (keeps_support(from[i])) candidates.push_back(from[i]);
+  }
+  second_begin = candidates.size();
+  for (std::size_t i = first_end; i < parent.candidates.size(); ++i) {
+    if (keeps_support(from[i])) candidates.push_back(from[i]);
+  }
+
+  // New neighbours, ascending since the neighbour lists are: those not above root are excluded, the
+  // others (a suffix of fresh_) are merged into the later candidates.
+  fresh_.clear();
+  std::size_t above_root = 0;
+  for (const std::int32_t w : search.graph.of(added)) {
+    if (seen[std::size_t(w)] != 0 || !keeps_support(w)) continue;
+    seen[std::size_t(w)] = 1;
+    fresh_.push_back(w);
+    if (w <= root) {
+      excluded.push_back(w);
+      above_root = fresh_.size();
+    }
+  }
+  if (above_root == fresh_.size()) return;
+  const std::size_t old_end = candidates.size();
+  candidates.resize(old_end + (fresh_.size() - above_root));
+  // Merge from the back: the later candidates in candidates[second_begin, old_end) and the new ones.
+  std::size_t i = old_end;
+  std::size_t j = fresh_.size();
+  std::size_t k = candidates.size();
+  while (j > above_root) {
+    if (i > second_begin && candidates[i - 1] > fresh_[j - 1]) {
+      candidates[--k] = candidates[--i];
+    } else {
+      candidates[--k] = fresh_[--j];
     }
   }
 }
 
-AttributedPattern::AttributedPattern(const AttributedPattern& parent, std::int32_t node, const AdjacencyList& graph,
-                                     const Level1Patterns& level1_patterns, int min_sup)
-    : level(parent.level + 1),
-      root(parent.root),
-      nodes(parent.nodes),
-      profile(parent.profile, level1_patterns[std::size_t(node)]->profile) {
-  nodes.insert(node);
-  auto keeps_support = [&](std::int32_t u) {
-    return profile.count_shared_ones(level1_patterns[std::size_t(u)]->profile) >= min_sup;
-  };
-  for (const std::int32_t u : parent.neighbors0) {
-    if (keeps_support(u)) neighbors0.insert(u);
-  }
-  // The added node splits its own set: what came before it is excluded, what came after stays a
-  // candidate. A node from neighbors2 also excludes all of neighbors1.
-  const bool from_first = parent.neighbors1.count(node) != 0;
-  const std::set<std::int32_t>& split = from_first ? parent.neighbors1 : parent.neighbors2;
-  if (from_first) {
-    for (const std::int32_t u : parent.neighbors2) {
-      if (keeps_support(u)) neighbors2.insert(u);
-    }
-  } else {
-    for (const std::int32_t u : parent.neighbors1) {
-      if (keeps_support(u)) neighbors0.insert(u);
-    }
-  }
-  for (const std::int32_t u : split) {
-    if (u == node || !keeps_support(u)) continue;
-    if (u < node) {
-      neighbors0.insert(u);
-    } else {
-      neighbors1.insert(u);
-    }
-  }
-  for (const std::int32_t w : graph.of(node)) {
-    if (nodes.count(w) != 0 || neighbors0.count(w) != 0 || neighbors1.count(w) != 0 || neighbors2.count(w) != 0) {
-      continue;
-    }
-    if (!keeps_support(w)) continue;
-    if (w > root) {
-      neighbors2.insert(w);
-    } else {
-      neighbors0.insert(w);
-    }
-  }
+void AttributedPattern::release(std::vector<std::uint8_t>& seen) const {
+  for (const std::int32_t w : fresh_) seen[std::size_t(w)] = 0;
 }
 
-bool AttributedPattern::covered(std::int32_t node, const Level1Patterns& level1_patterns) const {
-  const BitMap extended(profile, level1_patterns[std::size_t(node)]->profile);
-  auto keeps_all = [&](std::int32_t u) {
-    return BitMap(profile, level1_patterns[std::size_t(u)]->profile).covers(extended);
-  };
-  for (const std::int32_t u : neighbors0) {
-    if (keeps_all(u)) return true;
+bool AttributedPattern::covered(std::size_t index, const SearchGraph& search) const {
+  const Words shared = profile.words();
+  const Words added = search.row(candidates[index]);
+  for (const std::int32_t u : excluded) {
+    if (covers_and(search.row(u), shared, added)) return true;
   }
-  for (const std::int32_t u : neighbors1) {
-    if (u == node) return false;
-    if (keeps_all(u)) return true;
-  }
-  for (const std::int32_t u : neighbors2) {
-    if (u == node) return false;
-    if (keeps_all(u)) return true;
+  for (std::size_t i = 0; i < index; ++i) {
+    if (covers_and(search.row(candidates[i]), shared, added)) return true;
   }
   return false;
 }
 
-bool AttributedPattern::same_profile(std::int32_t node, const Level1Patterns& level1_patterns) const {
-  return profile.equals(BitMap(profile, level1_patterns[std::size_t(node)]->profile));
+bool AttributedPattern::same_profile(std::size_t index, const SearchGraph& search) const {
+  return covers(search.row(candidates[index]), profile.words());
 }
 
-void AttributedPattern::append_line(std::string& line) const {
-  for (const std::int32_t u : nodes) {
-    line += std::to_string(u);
-    line += ' ';
-  }
-  line += '\n';
+std::size_t AttributedPattern::index_of(std::int32_t wanted) const {
+  const auto split = candidates.begin() + std::ptrdiff_t(second_begin);
+  auto at = std::lower_bound(candidates.begin(), split, wanted);
+  if (at == split || *at != wanted) at = std::lower_bound(split, candidates.end(), wanted);
+  return at != candidates.end() && *at == wanted ? std::size_t(at - candidates.begin()) : candidates.size();
 }
