@@ -34,14 +34,17 @@ void AttributedPattern::extend(const AttributedPattern& parent, std::size_t inde
   const Words shared = profile.words();
   const std::int32_t min_sup = search.min_sup;
   auto keeps_support = [&](std::int32_t u) { return count_shared_ones(shared, search.row(u)) >= min_sup; };
+  // With the profile unchanged, every member of the parent's groups keeps its support.
+  const bool unchanged = equals(shared, parent.profile.words());
+  auto stays = [&](std::int32_t u) { return unchanged || keeps_support(u); };
 
   excluded.clear();
   for (const std::int32_t u : parent.excluded) {
-    if (keeps_support(u)) excluded.push_back(u);
+    if (stays(u)) excluded.push_back(u);
   }
   const std::int32_t* const from = parent.candidates.data();
   for (std::size_t i = 0; i < index; ++i) {
-    if (keeps_support(from[i])) excluded.push_back(from[i]);
+    if (stays(from[i])) excluded.push_back(from[i]);
   }
   // The rest of the added node's own group stays earlier candidates; an earlier node passes the later
   // group on as it is.
@@ -49,11 +52,11 @@ void AttributedPattern::extend(const AttributedPattern& parent, std::size_t inde
   const std::size_t first_end = from_first ? parent.second_begin : parent.candidates.size();
   candidates.clear();
   for (std::size_t i = index + 1; i < first_end; ++i) {
-    if (keeps_support(from[i])) candidates.push_back(from[i]);
+    if (stays(from[i])) candidates.push_back(from[i]);
   }
   second_begin = candidates.size();
   for (std::size_t i = first_end; i < parent.candidates.size(); ++i) {
-    if (keeps_support(from[i])) candidates.push_back(from[i]);
+    if (stays(from[i])) candidates.push_back(from[i]);
   }
 
   // New neighbours, ascending since the neighbour lists are: those not above root are excluded, the
