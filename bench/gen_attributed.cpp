@@ -68,9 +68,10 @@ long argument(int argc, char** argv, int index, long fallback) {
 
 int main(int argc, char** argv) {
   if (argc < 6) {
-    std::fprintf(stderr,
-                 "usage: gen_attributed NODES ATTRIBUTES SEED GRAPH_FILE ATTRIBUTES_FILE [DEGREE] [GROUP_SIZE] "
-                 "[NOISE_PERCENT]\n");
+    std::fprintf(
+        stderr,
+        "usage: gen_attributed NODES ATTRIBUTES SEED GRAPH_FILE ATTRIBUTES_FILE [DEGREE] [GROUP_SIZE] "
+        "[NOISE_PERCENT]\n");
     return 1;
   }
   const std::int64_t nodes = argument(argc, argv, 1, 0);
@@ -89,7 +90,8 @@ int main(int argc, char** argv) {
   std::iota(id.begin(), id.end(), 1);
   std::shuffle(id.begin(), id.end(), random);
 
-  std::vector<std::vector<char>> rows(static_cast<std::size_t>(nodes), std::vector<char>(std::size_t(attributes), 0));
+  std::vector<std::vector<char>> rows(static_cast<std::size_t>(nodes),
+                                      std::vector<char>(std::size_t(attributes), 0));
   std::bernoulli_distribution noisy(noise);
   for (auto& row : rows) {
     for (char& value : row) value = noisy(random) ? 1 : 0;
@@ -104,7 +106,8 @@ int main(int argc, char** argv) {
     const std::int64_t size = std::min(grouped - first, group_size / 2 + below(group_size + 1));
     std::shuffle(order.begin(), order.end(), random);
     for (std::int64_t i = first; i < first + size; ++i) {
-      for (int j = 0; j < core && j < attributes; ++j) rows[std::size_t(i)][std::size_t(order[std::size_t(j)])] = 1;
+      for (int j = 0; j < core && j < attributes; ++j)
+        rows[std::size_t(i)][std::size_t(order[std::size_t(j)])] = 1;
       if (i > first) {
         edges.emplace_back(id[std::size_t(i)], id[std::size_t(first + below(i - first))]);
         edges.emplace_back(id[std::size_t(i)], id[std::size_t(first + below(size))]);
@@ -112,7 +115,8 @@ int main(int argc, char** argv) {
     }
     first += std::max<std::int64_t>(size, 1);
   }
-  for (auto n = std::int64_t(double(nodes) * degree / 2); n > 0; --n) edges.emplace_back(id[std::size_t(below(nodes))], id[std::size_t(below(nodes))]);
+  for (auto n = std::int64_t(double(nodes) * degree / 2); n > 0; --n)
+    edges.emplace_back(id[std::size_t(below(nodes))], id[std::size_t(below(nodes))]);
   std::shuffle(edges.begin(), edges.end(), random);
 
   {

@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
     rows = table.rows;
   }
   std::sort(seconds.begin(), seconds.end());
-  std::printf("%d rows, %.1f MB: best %.3f s (%.0f MB/s), median %.3f s (%.0f MB/s)\n", rows, megabytes, seconds[0],
-              megabytes / seconds[0], seconds[seconds.size() / 2], megabytes / seconds[seconds.size() / 2]);
+  std::printf("%d rows, %.1f MB: best %.3f s (%.0f MB/s), median %.3f s (%.0f MB/s)\n", rows, megabytes,
+              seconds[0], megabytes / seconds[0], seconds[seconds.size() / 2],
+              megabytes / seconds[seconds.size() / 2]);
   return 0;
 }

@@ -43,7 +43,9 @@ void AttributedMiner::build_graph(const std::vector<Edge>& edges) {
   }
 }
 
-void AttributedMiner::process() { print_count_line(enumerate()); }
+void AttributedMiner::process() {
+  print_count_line(enumerate());
+}
 
 std::uint64_t AttributedMiner::enumerate() {
   // A negative MIN_GRAPH_SIZE exceeds every pattern size: nothing can be reported.

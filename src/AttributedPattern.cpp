@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-void AttributedPattern::start(std::int32_t first, const SearchGraph& search, std::vector<std::uint8_t>& seen) {
+void AttributedPattern::start(std::int32_t first, const SearchGraph& search,
+                              std::vector<std::uint8_t>& seen) {
   level = 1;
   root = first;
   node = first;

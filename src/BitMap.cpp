@@ -1,6 +1,7 @@
 #include "BitMap.h"
 
-BitMap::BitMap(const std::vector<int>& row) : size_(std::int32_t(row.size())), words_(words_for(row.size()), 0) {
+BitMap::BitMap(const std::vector<int>& row)
+    : size_(std::int32_t(row.size())), words_(words_for(row.size()), 0) {
   std::size_t entry = 0;
   for (std::uint32_t& word : words_) {
     for (int bit = 0; bit < kBitsPerWord && entry < row.size(); ++bit, ++entry) {
@@ -9,7 +10,9 @@ BitMap::BitMap(const std::vector<int>& row) : size_(std::int32_t(row.size())), w
   }
 }
 
-BitMap::BitMap(const BitMap& a, const BitMap& b) { assign_and(a.size_, a.words(), b.words()); }
+BitMap::BitMap(const BitMap& a, const BitMap& b) {
+  assign_and(a.size_, a.words(), b.words());
+}
 
 BitMap::BitMap(std::int32_t size, Words words) : size_(size), words_(words.begin(), words.end()) {}
 

@@ -18,7 +18,9 @@
 constexpr int kBitsPerWord = 32;
 
 // Number of words for a row of entries: ceil(entries / 32).
-constexpr std::size_t words_for(std::size_t entries) { return (entries + kBitsPerWord - 1) / kBitsPerWord; }
+constexpr std::size_t words_for(std::size_t entries) {
+  return (entries + kBitsPerWord - 1) / kBitsPerWord;
+}
 
 using Words = std::span<const std::uint32_t>;
 

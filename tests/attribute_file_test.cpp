@@ -38,8 +38,8 @@ TEST(ParseAttributeLine, ReadsValuesUpToTheFirstTokenThatIsNoNumber) {
       {"0.5 1", AttributeLineKind::values, {0}},
       {"+1 -0 01 00", AttributeLineKind::values, {1, 0, 1, 0}},
       {"1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 0", AttributeLineKind::values,
-       std::vector<int>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-                        0}},
+       std::vector<int>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+                        1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0}},
       {"", AttributeLineKind::blank, {}},
       {" \t \r", AttributeLineKind::blank, {}},
   };
@@ -100,12 +100,20 @@ TEST(ReadAttr, PacksEveryLineIntoOneRowAndBlankLinesIntoZeros) {
       {"empty file", "", 0, 0, {}},
       {"three lines", "1 1 0\n0 1 1\n1 1 1\n", 3, 3, {0, 6, 3, 7}},
       {"no final line feed", "1 1 0\n0 1 1\n1 1 1", 3, 3, {0, 6, 3, 7}},
-      {"carriage returns and a byte-order mark", "\xEF\xBB\xBF" "1 1 0\r\n0 1 1\r\n", 2, 3, {0, 6, 3}},
+      {"carriage returns and a byte-order mark",
+       "\xEF\xBB\xBF"
+       "1 1 0\r\n0 1 1\r\n",
+       2,
+       3,
+       {0, 6, 3}},
       {"blank line in the middle", "1 0\n\n0 1\n", 3, 2, {0, 2, 0, 1}},
       {"blank lines before the first values", "\n \n1 1\n", 3, 2, {0, 0, 0, 3}},
       {"blank line at the end", "1 1\n\n", 2, 2, {0, 3, 0}},
       {"only blank lines", "\n\n", 2, 0, {}},
-      {"33 attributes", repeat("0 ", 32) + "1\n" + "1" + repeat(" 0", 32) + "\n", 2, 33,
+      {"33 attributes",
+       repeat("0 ", 32) + "1\n" + "1" + repeat(" 0", 32) + "\n",
+       2,
+       33,
        {0, 0, 0, 1, 0x80000000u, 0}},
   };
   for (const TableCase& c : cases) {
@@ -164,8 +172,17 @@ TEST(ParseIntArgument, ConvertsLikeStoiAndNamesTheArgument) {
     std::int32_t value;
   };
   const Case accepted[] = {
-      {"3", 3}, {" 3", 3}, {"\t\n3", 3}, {"+3", 3}, {"3abc", 3}, {"0x10", 0}, {"-0", 0},
-      {"-2147483648", INT32_MIN}, {"2147483647", INT32_MAX}, {"007", 7}, {"-5 ", -5},
+      {"3", 3},
+      {" 3", 3},
+      {"\t\n3", 3},
+      {"+3", 3},
+      {"3abc", 3},
+      {"0x10", 0},
+      {"-0", 0},
+      {"-2147483648", INT32_MIN},
+      {"2147483647", INT32_MAX},
+      {"007", 7},
+      {"-5 ", -5},
   };
   for (const Case& c : accepted) EXPECT_EQ(parse_int_argument("MIN_SUP", c.text), c.value) << c.text;
 
@@ -182,7 +199,8 @@ TEST(ParseIntArgument, ConvertsLikeStoiAndNamesTheArgument) {
       {"- 3", "MIN_SUP must be an integer, got \"- 3\""},
       {"2147483648", "MIN_SUP must be an integer from -2147483648 to 2147483647, got \"2147483648\""},
       {"-2147483649", "MIN_SUP must be an integer from -2147483648 to 2147483647, got \"-2147483649\""},
-      {"99999999999999999999", "MIN_SUP must be an integer from -2147483648 to 2147483647, got \"99999999999999999999\""},
+      {"99999999999999999999",
+       "MIN_SUP must be an integer from -2147483648 to 2147483647, got \"99999999999999999999\""},
   };
   for (const Rejected& c : rejected) {
     EXPECT_EQ(error_of([&] { parse_int_argument("MIN_SUP", c.text); }), c.error) << c.text;

@@ -1,13 +1,12 @@
 // The MCS miner against a brute-force oracle: on random small attributed graphs the output must be
 // exactly the maximal cohesive node sets, each once, whatever the output choice.
-#include "AttributedMiner.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 #include <sstream>
 
+#include "AttributedMiner.h"
 #include "reference_mcs.h"
 #include "test_support.h"
 
@@ -59,7 +58,8 @@ Instance random_instance(std::mt19937& random) {
   const int edge_count = uniform(0, instance.nodes * 2);
   for (int i = 0; i < edge_count; ++i) {
     // Now and then node 0, a self-loop or a repeated edge, all of which change nothing.
-    instance.edges.emplace_back(uniform(uniform(0, 20) == 0 ? 0 : 1, instance.nodes), uniform(1, instance.nodes));
+    instance.edges.emplace_back(uniform(uniform(0, 20) == 0 ? 0 : 1, instance.nodes),
+                                uniform(1, instance.nodes));
   }
   return instance;
 }
@@ -113,7 +113,8 @@ std::vector<std::string> oracle(const Instance& g) {
     for (int w = 1; w <= n && maximal; ++w) {
       if ((set >> w) & 1u) continue;
       bool adjacent = false;
-      for (int u = 1; u <= n; ++u) adjacent = adjacent || (((set >> u) & 1u) && kept[std::size_t(u)][std::size_t(w)]);
+      for (int u = 1; u <= n; ++u)
+        adjacent = adjacent || (((set >> u) & 1u) && kept[std::size_t(u)][std::size_t(w)]);
       maximal = !(adjacent && shared(set, w) >= g.min_sup);
     }
     if (!maximal) continue;
@@ -203,7 +204,8 @@ TEST(AttributedMiner, WritesWhatTheReferenceSearchWritesLineForLine) {
     g.rows.assign(std::size_t(g.nodes) + 1, {});
     for (int k = 1; k <= g.nodes; ++k) {
       if (uniform(0, 30) == 0) continue;
-      for (int j = 0; j < g.attributes; ++j) g.rows[std::size_t(k)].push_back(uniform(1, 100) <= percent ? 1 : 0);
+      for (int j = 0; j < g.attributes; ++j)
+        g.rows[std::size_t(k)].push_back(uniform(1, 100) <= percent ? 1 : 0);
     }
     g.edges.clear();
     std::vector<Edge> edges;

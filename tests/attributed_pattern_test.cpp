@@ -1,12 +1,11 @@
 // AttributedPattern: single-node patterns, extensions, covered and same_profile, on the worked
 // example, on the rules of an extension, and in lockstep with the plain reference pattern.
-#include "AttributedPattern.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 
+#include "AttributedPattern.h"
 #include "reference_mcs.h"
 
 namespace {
@@ -111,14 +110,10 @@ TEST(AttributedPattern, WorkedExampleSearchTree) {
   Chain chain({{1, 1, 0}, {1, 1, 1}, {0, 1, 1}, {1, 1, 1}, {1, 0, 0}},
               {{1, 2}, {2, 3}, {3, 4}, {1, 4}, {4, 5}, {2, 4}}, 2);
   const PatternCase cases[] = {
-      {{1}, {}, {2, 4}, {}, 0b110, {4}, {2, 4}},
-      {{1, 2}, {}, {4}, {}, 0b110, {}, {4}},
-      {{1, 2, 4}, {}, {}, {}, 0b110, {}, {}},
-      {{2}, {1}, {3, 4}, {}, 0b111, {}, {4}},
-      {{2, 3}, {}, {4}, {}, 0b011, {}, {4}},
-      {{2, 3, 4}, {}, {}, {}, 0b011, {}, {}},
-      {{2, 4}, {1, 3}, {}, {}, 0b111, {}, {}},
-      {{3}, {2}, {4}, {}, 0b011, {4}, {4}},
+      {{1}, {}, {2, 4}, {}, 0b110, {4}, {2, 4}}, {{1, 2}, {}, {4}, {}, 0b110, {}, {4}},
+      {{1, 2, 4}, {}, {}, {}, 0b110, {}, {}},    {{2}, {1}, {3, 4}, {}, 0b111, {}, {4}},
+      {{2, 3}, {}, {4}, {}, 0b011, {}, {4}},     {{2, 3, 4}, {}, {}, {}, 0b011, {}, {}},
+      {{2, 4}, {1, 3}, {}, {}, 0b111, {}, {}},   {{3}, {2}, {4}, {}, 0b011, {4}, {4}},
       {{4}, {1, 2, 3}, {}, {}, 0b111, {}, {}},
   };
   for (const PatternCase& c : cases) check(chain, c);
@@ -178,7 +173,8 @@ TEST(AttributedPattern, AgreesWithTheReferencePatternOnRandomGraphs) {
     Chain chain(rows, edges, min_sup);
     ReferenceLevel1 level1(std::size_t(n) + 1);
     for (std::int32_t k = 1; k <= n; ++k) {
-      if (chain.table.ones(k) >= min_sup) level1[std::size_t(k)] = std::make_unique<ReferencePattern>(k, chain.table, chain.graph);
+      if (chain.table.ones(k) >= min_sup)
+        level1[std::size_t(k)] = std::make_unique<ReferencePattern>(k, chain.table, chain.graph);
     }
     // Depth first over the reference tree, keeping the chain of added nodes.
     std::vector<std::pair<const ReferencePattern*, Nodes>> stack;

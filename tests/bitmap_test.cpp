@@ -9,7 +9,9 @@ namespace {
 
 using WordList = std::vector<std::uint32_t>;
 
-WordList words_of(const BitMap& map) { return {map.words().begin(), map.words().end()}; }
+WordList words_of(const BitMap& map) {
+  return {map.words().begin(), map.words().end()};
+}
 
 // The row of n entries with a 1 exactly at the given positions.
 std::vector<int> row_with_ones(std::size_t n, std::initializer_list<std::size_t> ones) {

@@ -1,7 +1,7 @@
 #include "reference_mcs.h"
 
 ReferencePattern::ReferencePattern(std::int32_t node, const AttributeTable& attributes,
-                                     const AdjacencyList& graph)
+                                   const AdjacencyList& graph)
     : level(1), root(node), nodes{node}, profile(attributes.attribute_count, attributes.row(node)) {
   for (const std::int32_t w : graph.of(node)) {
     if (w > node) {
@@ -12,8 +12,9 @@ ReferencePattern::ReferencePattern(std::int32_t node, const AttributeTable& attr
   }
 }
 
-ReferencePattern::ReferencePattern(const ReferencePattern& parent, std::int32_t node, const AdjacencyList& graph,
-                                     const ReferenceLevel1& level1_patterns, int min_sup)
+ReferencePattern::ReferencePattern(const ReferencePattern& parent, std::int32_t node,
+                                   const AdjacencyList& graph, const ReferenceLevel1& level1_patterns,
+                                   int min_sup)
     : level(parent.level + 1),
       root(parent.root),
       nodes(parent.nodes),
@@ -47,7 +48,8 @@ ReferencePattern::ReferencePattern(const ReferencePattern& parent, std::int32_t 
     }
   }
   for (const std::int32_t w : graph.of(node)) {
-    if (nodes.count(w) != 0 || neighbors0.count(w) != 0 || neighbors1.count(w) != 0 || neighbors2.count(w) != 0) {
+    if (nodes.count(w) != 0 || neighbors0.count(w) != 0 || neighbors1.count(w) != 0 ||
+        neighbors2.count(w) != 0) {
       continue;
     }
     if (!keeps_support(w)) continue;
@@ -90,8 +92,8 @@ void ReferencePattern::append_line(std::string& line) const {
   line += '\n';
 }
 
-std::vector<std::uint8_t> reference_kept_edges(const AttributeTable& attributes, const std::vector<Edge>& edges,
-                                               int min_sup) {
+std::vector<std::uint8_t> reference_kept_edges(const AttributeTable& attributes,
+                                               const std::vector<Edge>& edges, int min_sup) {
   std::vector<std::uint8_t> keep(edges.size(), 0);
   for (std::size_t i = 0; i < edges.size(); ++i) {
     const Edge e = edges[i];
@@ -113,7 +115,8 @@ struct Search {
 
   void dfs(const ReferencePattern& pattern) {
     if (pattern.is_maximal()) {
-      if (min_graph_size >= 0 && pattern.nodes.size() >= std::size_t(min_graph_size)) pattern.append_line(lines);
+      if (min_graph_size >= 0 && pattern.nodes.size() >= std::size_t(min_graph_size))
+        pattern.append_line(lines);
       return;
     }
     for (const std::set<std::int32_t>* candidates : {&pattern.neighbors1, &pattern.neighbors2}) {
