@@ -312,3 +312,118 @@ std::string format_bytes(std::uint64_t bytes) {
   }
   return text;
 }
+
+// ---------------------------------------------------------------------------------------------------
+// Command-line numbers
+
+std::int32_t parse_int_argument(std::string_view name, std::string_view text) {
+  std::size_t pos = 0;
+  while (pos < text.size() && (is_blank(text[pos]) || text[pos] == '\n')) ++pos;
+  std::int32_t value = 0;
+  switch (parse_int32(text, pos, value)) {
+    case NumberResult::ok:
+      return value;
+    case NumberResult::not_a_number:
+      throw QuarnError(std::string(name) + " must be an integer, got " + quoted_excerpt(text));
+    case NumberResult::out_of_range:
+      break;
+  }
+  throw QuarnError(std::string(name) + " must be an integer from -2147483648 to 2147483647, got " +
+                   quoted_excerpt(text));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Attribute file
+
+AttributeLineKind parse_attribute_line(std::string_view line, std::vector<std::uint32_t>& words,
+                                       std::int32_t& count, std::string& error) {
+  words.clear();
+  count = 0;
+  std::uint32_t word = 0;
+  int in_word = 0;
+  const std::size_t end = line.size();
+  std::size_t pos = skip_blanks(line, 0);
+  if (pos == end) return AttributeLineKind::blank;
+  while (pos < end) {
+    std::int32_t value;
+    const char c = line[pos];
+    if ((c == '0' || c == '1') && (pos + 1 == end || is_blank(line[pos + 1]))) {
+      value = c - '0';  // the usual single-digit value, read without the general parser
+      ++pos;
+    } else {
+      const std::size_t start = pos;
+      const NumberResult result = parse_int32(line, pos, value);
+      if (result == NumberResult::not_a_number) {
+        if (count > 0) break;  // the values end here; the rest of the line is a remark
+        error = "expected attribute values 0 or 1, found " + quoted_excerpt(line);
+        return AttributeLineKind::error;
+      }
+      if (result == NumberResult::out_of_range || (value != 0 && value != 1)) {
+        const std::size_t token_end = result == NumberResult::ok ? pos : start + number_token(line, start).size();
+        error = "attribute values must be 0 or 1, found " + quoted_excerpt(line.substr(start, token_end - start));
+        return AttributeLineKind::error;
+      }
+    }
+    if (count == INT32_MAX) {
+      error = "more than 2147483647 attribute values";
+      return AttributeLineKind::error;
+    }
+    ++count;
+    word = 2 * word + std::uint32_t(value);
+    if (++in_word == kBitsPerWord) {
+      words.push_back(word);
+      word = 0;
+      in_word = 0;
+    }
+    pos = skip_blanks(line, pos);
+  }
+  if (in_word > 0) words.push_back(word);
+  return AttributeLineKind::values;
+}
+
+AttributeTable read_attr(const std::string& path) {
+  AttributeTable table;
+  LineReader reader(path);
+  std::string_view line;
+  std::string error;
+  std::vector<std::uint32_t> row;
+  std::int32_t count = 0;
+  std::int64_t first_values_line = 0;  // the line that fixed attribute_count; 0 before any
+  std::uint64_t memory_limit = 0;
+  while (reader.next(line)) {
+    const std::int64_t number = reader.line_number();
+    if (number > INT32_MAX) fail(path, number, "too many lines: node numbers go up to 2147483647");
+    const AttributeLineKind kind = parse_attribute_line(line, row, count, error);
+    if (kind == AttributeLineKind::error) fail(path, number, error);
+    if (kind == AttributeLineKind::values) {
+      if (first_values_line == 0) {
+        // The first row with values fixes the length of every row; earlier blank rows (and row 0)
+        // become rows of zeros of that length.
+        first_values_line = number;
+        table.attribute_count = count;
+        table.words_per_row = row.size();
+        table.words.assign(std::size_t(number) * row.size(), 0);
+        memory_limit = available_memory() / 2;
+      } else if (count != table.attribute_count) {
+        fail(path, number,
+             "expected " + std::to_string(table.attribute_count) + " attribute values, as on line " +
+                 std::to_string(first_values_line) + ", found " + std::to_string(count) + " in " +
+                 quoted_excerpt(line));
+      }
+      table.words.insert(table.words.end(), row.begin(), row.end());
+    } else if (first_values_line != 0) {
+      table.words.resize(table.words.size() + table.words_per_row, 0);
+    }
+    if (first_values_line != 0 && table.words.size() * sizeof(std::uint32_t) > memory_limit) {
+      fail(path, number, "the attribute table would need more than " + format_bytes(memory_limit) +
+                             " of memory, which is half of what is available");
+    }
+    table.rows = std::int32_t(number);
+  }
+  if (first_values_line == 0) table.words.clear();  // no values at all: every row is empty
+  return table;
+}
+
+int get_shared_properties_count(const AttributeTable& table, std::int32_t u, std::int32_t v) {
+  return count_shared_ones(table.row(u), table.row(v));
+}

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "BitMap.h"
+
 class QuarnError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -111,6 +113,40 @@ struct AdjacencyList {
 // is not empty, edge i enters the graph only if keep[i] is non-zero.
 AdjacencyList build_simple_graph(const std::vector<Edge>& edges, std::int32_t max_node,
                                  std::span<const std::uint8_t> keep = {});
+
+// Converts a command-line number as stoi does: leading whitespace, an optional sign, decimal digits,
+// and whatever follows ignored (so "3abc" is 3 and "0x10" is 0). Text without digits, or a value
+// outside 32 bits, is a QuarnError naming the argument.
+std::int32_t parse_int_argument(std::string_view name, std::string_view text);
+
+// The attribute file: line k holds the 0/1 attribute values of node k. Every row is packed as a
+// BitMap row of words_per_row words, all rows in one array; row 0 and blank lines are rows of zeros.
+struct AttributeTable {
+  std::int32_t rows = 0;              // the number of lines, that is of nodes
+  std::int32_t attribute_count = 0;   // values on every non-blank line; 0 when all lines are blank
+  std::size_t words_per_row = 0;
+  std::vector<std::uint32_t> words;   // (rows + 1) * words_per_row
+
+  Words row(std::int32_t node) const { return {words.data() + std::size_t(node) * words_per_row, words_per_row}; }
+  // The number of attributes of a node.
+  int ones(std::int32_t node) const { return count_shared_ones(row(node), row(node)); }
+};
+
+// What a line of an attribute file holds.
+enum class AttributeLineKind { values, blank, error };
+
+// Parses one line of an attribute file into packed words (cleared first) and the number of values.
+// Values are 0 or 1, separated by blanks; reading stops at the first token that is not a number, and
+// the rest of the line is ignored ("1 0 1 # note" has three values). A value other than 0 or 1, or a
+// non-blank line that does not start with a number, is an error described in error.
+AttributeLineKind parse_attribute_line(std::string_view line, std::vector<std::uint32_t>& words,
+                                       std::int32_t& count, std::string& error);
+
+// Reads an attribute file. Every non-blank line must hold as many values as the first one.
+AttributeTable read_attr(const std::string& path);
+
+// The number of attributes that nodes u and v share.
+int get_shared_properties_count(const AttributeTable& table, std::int32_t u, std::int32_t v);
 
 // Bytes of memory this process can still count on: the kernel's estimate of available memory.
 std::uint64_t available_memory();

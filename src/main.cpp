@@ -4,6 +4,7 @@
 #include <new>
 #include <string_view>
 
+#include "AttributedMiner.h"
 #include "Miner.h"
 #include "helpers.h"
 
@@ -36,7 +37,9 @@ int run(int argc, char** argv) {
     }
     if (option == "MCS") {
       if (argc != 6 && argc != 7) terminate(kMcsUsage);
-      return report("MCS mode is not available yet");
+      AttributedMiner miner(argc, argv);
+      miner.process();
+      return 0;
     }
   } catch (const QuarnError& error) {
     return report(error.what());

@@ -230,3 +230,140 @@ TEST(CisLimits, NodeNumbersTooLargeForMemoryAreRefused) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// MCS mode
+
+namespace {
+
+const std::string kMcsGraph = std::string(QUARN_SOURCE_DIR) + "/examples/mcs-graph.txt";
+const std::string kMcsAttributes = std::string(QUARN_SOURCE_DIR) + "/examples/mcs-attributes.txt";
+
+TEST(Mcs, WorkedExampleWithEachSupportAndSize) {
+  struct Case {
+    std::string min_sup;
+    std::string min_graph_size;
+    std::string lines;
+  };
+  const std::string sup1 = "1 2 3 4 \n1 2 4 5 \n";
+  const std::string sup2 = "1 2 4 \n2 3 4 \n";
+  const std::string sup3 = "2 4 \n";
+  const Case cases[] = {
+      {"1", "-1", ""},  {"1", "0", sup1}, {"1", "1", sup1}, {"1", "2", sup1}, {"1", "3", sup1}, {"1", "4", sup1},
+      {"1", "5", ""},   {"2", "-1", ""},  {"2", "0", sup2}, {"2", "1", sup2}, {"2", "2", sup2}, {"2", "3", sup2},
+      {"2", "4", ""},   {"3", "-1", ""},  {"3", "0", sup3}, {"3", "1", sup3}, {"3", "2", sup3}, {"3", "3", ""},
+      {"3", "4", ""},   {"4", "0", ""},   {"2", "-2147483648", ""}, {" +2", "2abc", sup2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("MIN_SUP " + c.min_sup + ", MIN_GRAPH_SIZE " + c.min_graph_size);
+    const std::size_t count = std::size_t(std::count(c.lines.begin(), c.lines.end(), '\n'));
+    const std::string count_line = "Patterns: " + std::to_string(count) + "\n";
+    const RunResult console = run_quarn({"MCS", kMcsGraph, kMcsAttributes, c.min_sup, c.min_graph_size, "-"});
+    EXPECT_EQ(console.out, c.lines + count_line);
+    EXPECT_EQ(console.err, "");
+    EXPECT_EQ(console.status, 0);
+    const RunResult counted = run_quarn({"MCS", kMcsGraph, kMcsAttributes, c.min_sup, c.min_graph_size});
+    EXPECT_EQ(counted.out, count_line);
+    EXPECT_EQ(counted.status, 0);
+    TempDir dir;
+    const RunResult filed =
+        run_quarn({"MCS", kMcsGraph, kMcsAttributes, c.min_sup, c.min_graph_size, dir.file("out.txt")});
+    EXPECT_EQ(filed.out, count_line);
+    EXPECT_EQ(read_file(dir.file("out.txt")), c.lines);
+  }
+}
+
+TEST(Mcs, BadArgumentsAndInputsAreOneLineOnStandardError) {
+  TempDir dir;
+  const std::string g = dir.file("g.txt");
+  const std::string a = dir.file("a.txt");
+  write_file(g, "1 2\n2 3\n");
+  write_file(a, "1 1\n1 1\n1 0\n");
+  write_file(dir.file("colours.txt"), "colour size\n1 1\n1 1\n1 0\n");
+  write_file(dir.file("short.txt"), "1 1\n1,1\n1 0\n");
+  write_file(dir.file("two.txt"), "1 1\n1 2\n1 0\n");
+  write_file(dir.file("far.txt"), "1 2\n\n2 4\n");
+  write_file(dir.file("bad-edge.txt"), "1 2\n2 x\n");
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"MCS", g, a, "abc", "1"}, "quarn: MIN_SUP must be an integer, got \"abc\"\n"},
+      {{"MCS", g, a, "", "1"}, "quarn: MIN_SUP must be an integer, got \"\"\n"},
+      {{"MCS", g, a, "1", "x3"}, "quarn: MIN_GRAPH_SIZE must be an integer, got \"x3\"\n"},
+      {{"MCS", g, a, "2147483648", "1"},
+       "quarn: MIN_SUP must be an integer from -2147483648 to 2147483647, got \"2147483648\"\n"},
+      {{"MCS", g, a, "1", "-2147483649"},
+       "quarn: MIN_GRAPH_SIZE must be an integer from -2147483648 to 2147483647, got \"-2147483649\"\n"},
+      {{"MCS", g, dir.file("missing.txt"), "1", "1"},
+       "quarn: " + dir.file("missing.txt") + ": cannot open: No such file or directory\n"},
+      {{"MCS", dir.file("missing.txt"), a, "1", "1"},
+       "quarn: " + dir.file("missing.txt") + ": cannot open: No such file or directory\n"},
+      {{"MCS", g, dir.file("colours.txt"), "1", "1"},
+       "quarn: " + dir.file("colours.txt") + ":1: expected attribute values 0 or 1, found \"colour size\"\n"},
+      {{"MCS", g, dir.file("short.txt"), "1", "1"},
+       "quarn: " + dir.file("short.txt") + ":2: expected 2 attribute values, as on line 1, found 1 in \"1,1\"\n"},
+      {{"MCS", g, dir.file("two.txt"), "1", "1"},
+       "quarn: " + dir.file("two.txt") + ":2: attribute values must be 0 or 1, found \"2\"\n"},
+      {{"MCS", dir.file("far.txt"), a, "1", "1"},
+       "quarn: " + dir.file("far.txt") + ":3: node number 4 is above 3, the number of lines of the attribute file " +
+           a + "\n"},
+      {{"MCS", dir.file("bad-edge.txt"), a, "1", "1"},
+       "quarn: " + dir.file("bad-edge.txt") + ":2: expected two node numbers, found \"2 x\"\n"},
+      {{"MCS", g, a, "1", "1", dir.path()},
+       "quarn: " + dir.path() + ": is a directory; OUTPUT_FILE must name a file\n"},
+      {{"MCS", g, a, "1", "1", g},
+       "quarn: " + g + ": is the same file as the input " + g + "; writing patterns to it would destroy it\n"},
+      {{"MCS", g, a, "1", "1", dir.path() + "/./a.txt"},
+       "quarn: " + dir.path() + "/./a.txt: is the same file as the input " + a +
+           "; writing patterns to it would destroy it\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    write_file(dir.file("out.txt"), "old");
+    std::vector<std::string> args = c.args;
+    if (args.size() == 5) args.push_back(dir.file("out.txt"));
+    const RunResult run = run_quarn(args);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(read_file(dir.file("out.txt")), "old");  // nothing touched before the inputs were checked
+  }
+  EXPECT_EQ(read_file(g), "1 2\n2 3\n");
+  EXPECT_EQ(read_file(a), "1 1\n1 1\n1 0\n");
+}
+
+TEST(Mcs, DropsEdgesOfNodeZeroSelfLoopsAndRepeatsAndReadsBlankRowsAsZeros) {
+  TempDir dir;
+  const std::string a = dir.file("a.txt");
+  write_file(a, "1 1 0\n1 1 1\n0 1 1\n1 1 1\n1 0 0\n");
+  struct Case {
+    std::string edges;
+    std::string min_sup;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"1 2\n2 3\n3 4\n1 4\n4 5\n2 4\n", "2", "1 2 4 \n2 3 4 \nPatterns: 2\n"},
+      {"2 1\n1 2\n2 3\n3 3\n4 3\n1 4\n4 4\n4 5\n2 4\n0 2\n4 0\n4 2\n", "2", "1 2 4 \n2 3 4 \nPatterns: 2\n"},
+      {"0 1\n0 2\n0 3\n0 4\n0 5\n", "0", "1 \n2 \n3 \n4 \n5 \nPatterns: 5\n"},
+      {"0 1\n0 2\n0 3\n0 4\n0 5\n", "-3", "1 \n2 \n3 \n4 \n5 \nPatterns: 5\n"},
+      {"", "3", "2 \n4 \nPatterns: 2\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.edges + " MIN_SUP " + c.min_sup);
+    write_file(dir.file("g.txt"), c.edges);
+    const RunResult run = run_quarn({"MCS", dir.file("g.txt"), a, c.min_sup, "1", "-"});
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.status, 0);
+  }
+  // Blank rows with MIN_SUP 0: every node qualifies, so the connected components come out.
+  write_file(dir.file("blank.txt"), "1 0 1\n\n0 1 0\n\n");
+  write_file(dir.file("g.txt"), "1 2\n2 3\n");
+  const RunResult run = run_quarn({"MCS", dir.file("g.txt"), dir.file("blank.txt"), "0", "0", "-"});
+  EXPECT_EQ(run.out, "1 2 3 \n4 \nPatterns: 2\n");
+  const RunResult none = run_quarn({"MCS", dir.file("g.txt"), dir.file("blank.txt"), "1", "0", "-"});
+  EXPECT_EQ(none.out, "1 \n3 \nPatterns: 2\n");
+}
+
+}  // namespace
