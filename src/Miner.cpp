@@ -15,7 +15,7 @@ inline std::int32_t level_of(std::int64_t key) { return std::int32_t(key >> 32);
 
 // The most nodes a pattern can have: a connected set of k nodes needs k - 1 edges.
 std::int64_t largest_pattern(std::int32_t max_node, std::int64_t edge_count) {
-  return std::min<std::int64_t>(max_node, edge_count + 1);
+  return std::max<std::int64_t>(0, std::min<std::int64_t>(max_node, edge_count + 1));
 }
 
 constexpr std::uint64_t kBytesPerNode = 32;    // offsets, node_key, three stacks, a build scratch
@@ -71,17 +71,13 @@ void Miner::allocate_state() {
   pruned.assign(slots, 0);
   pruned_at.assign(slots, 0);
   const std::int64_t depth = largest_pattern(max_node, std::int64_t(graph.neighbours.size() / 2));
-  frames.assign(std::size_t(std::max<std::int64_t>(depth, 0)) + 1, Frame{});
+  frames.assign(std::size_t(depth) + 1, Frame{});
   // Each node's text is at most as wide as max_node's, plus its space; one more byte for the line end.
   const std::size_t widest = std::to_string(std::max(max_node, 0)).size() + 1;
   pattern_text.assign(frames.size() * widest + 1, '\0');
 }
 
-void Miner::process() {
-  const std::uint64_t count = enumerate();
-  output.finish();
-  print_count_line(count);
-}
+void Miner::process() { print_count_line(enumerate()); }
 
 std::uint64_t Miner::enumerate() {
   for (std::int32_t root = 1; root <= max_node; ++root) {
@@ -91,6 +87,7 @@ std::uint64_t Miner::enumerate() {
       search_from<false>(root);
     }
   }
+  output.finish();
   return pattern_count;
 }
 

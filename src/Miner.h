@@ -37,7 +37,7 @@ class Miner {
 
   // Runs the search, completes the output, then prints the count line.
   void process();
-  // Runs the search alone and returns the number of patterns; the output is not yet finished.
+  // Runs the search and completes the output; returns the number of patterns.
   std::uint64_t enumerate();
 
  private:

@@ -1,19 +1,315 @@
-// CIS enumeration: worked examples.
+// CIS enumeration: worked examples, closed forms, a brute-force oracle, and a byte-for-byte comparison
+// with a plain recursive version of the search.
 #include "Miner.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <random>
+#include <sstream>
 
 #include "test_support.h"
 
 namespace {
 
-TEST(Cis, WorkedExampleComesOutByteForByte) {
+using EdgeVector = std::vector<std::pair<int, int>>;
+
+std::string edge_text(const EdgeVector& edges) {
+  std::string text;
+  for (const auto& [u, v] : edges) text += std::to_string(u) + " " + std::to_string(v) + "\n";
+  return text;
+}
+
+struct Enumeration {
+  std::string lines;
+  std::uint64_t count = 0;
+};
+
+// Runs the miner on an edge-list file, patterns to a file.
+Enumeration enumerate_file(const std::string& text) {
   TempDir dir;
-  write_file(dir.file("g.txt"), "1 3\n1 2\n2 4\n3 4\n");
-  const RunResult run = run_quarn({"CIS", dir.file("g.txt"), "-"});
-  EXPECT_EQ(run.out,
-            "1 \n1 3 \n1 3 4 \n1 2 \n1 2 3 \n1 2 3 4 \n1 2 4 \n2 \n2 4 \n2 4 3 \n3 \n3 4 \n4 \nPatterns: 13\n");
-  EXPECT_EQ(run.status, 0);
+  write_file(dir.file("g.txt"), text);
+  std::string args[] = {"quarn", "CIS", dir.file("g.txt"), dir.file("out.txt")};
+  char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data()};
+  Enumeration result;
+  {
+    Miner miner(4, argv);
+    result.count = miner.enumerate();
+  }
+  result.lines = read_file(dir.file("out.txt"));
+  return result;
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The search written plainly: recursion, adjacency as nested vectors, and the marks, stacks and
+// moves of candidates exactly as the algorithm states them. Only for simple graphs.
+class PlainMiner {
+ public:
+  explicit PlainMiner(const EdgeVector& edges) {
+    for (const auto& [u, v] : edges) max_node = std::max({max_node, u, v});
+    graph.resize(std::size_t(max_node + 1));
+    for (const auto& [u, v] : edges) {
+      graph[u].push_back(v);
+      graph[v].push_back(u);
+    }
+    for (auto* array : {&current_pattern, &node_level, &discovered_by, &candidates, &pruned, &pruned_by, &pruned_at}) {
+      array->assign(std::size_t(max_node + 1), -1);
+    }
+  }
+
+  Enumeration run() {
+    for (int r = 1; r <= max_node; ++r) {
+      current_pattern[pattern_size++] = r;
+      node_level[r] = 0;
+      for (int u : graph[r]) {
+        discovered_by[u] = r;
+        node_level[u] = 1;
+        candidates[candidate_count++] = u;
+      }
+      dfs(0, r, r);
+      for (int u : graph[r]) discovered_by[u] = node_level[u] = -1;
+      candidate_count = 0;
+      node_level[r] = -1;
+      --pattern_size;
+    }
+    return {out, pattern_count};
+  }
+
+ private:
+  static bool checkPotentialChild(int last_level, int last_node, int root, int candidate, int candidate_level) {
+    if (candidate < root) return false;
+    if (candidate_level > last_level) return true;
+    return candidate_level == last_level && candidate > last_node;
+  }
+
+  void dfs(int last_level, int last_node, int root) {
+    ++pattern_count;
+    for (int i = 0; i < pattern_size; ++i) out += std::to_string(current_pattern[i]) + " ";
+    out += "\n";
+    for (int i = 0; i < candidate_count;) {
+      const int u = candidates[i];
+      if (checkPotentialChild(last_level, last_node, root, u, node_level[u])) {
+        ++i;
+        continue;
+      }
+      pruned[pruned_count++] = u;
+      pruned_by[u] = last_node;
+      candidates[i] = candidates[--candidate_count];
+      pruned_at[u] = i;
+    }
+    for (int j = 0; j < candidate_count; ++j) {
+      const int v = candidates[j];
+      const int d = node_level[v];
+      current_pattern[pattern_size++] = v;
+      candidates[j] = candidates[--candidate_count];
+      for (int w : graph[v]) {
+        if (node_level[w] != -1) continue;
+        node_level[w] = d + 1;
+        candidates[candidate_count++] = w;
+        discovered_by[w] = v;
+      }
+      dfs(d, v, root);
+      while (candidate_count >= 1 && discovered_by[candidates[candidate_count - 1]] == v) {
+        const int w = candidates[--candidate_count];
+        node_level[w] = discovered_by[w] = -1;
+      }
+      candidates[candidate_count++] = candidates[j];
+      candidates[j] = v;
+      --pattern_size;
+    }
+    while (pruned_count >= 1 && pruned_by[pruned[pruned_count - 1]] == last_node) {
+      const int u = pruned[--pruned_count];
+      const int p = pruned_at[u];
+      candidates[candidate_count++] = candidates[p];
+      candidates[p] = u;
+    }
+  }
+
+  std::vector<std::vector<int>> graph;
+  std::vector<int> current_pattern, node_level, discovered_by, candidates, pruned, pruned_by, pruned_at;
+  int candidate_count = 0, pruned_count = 0, pattern_size = 0, max_node = -1;
+  std::uint64_t pattern_count = 0;
+  std::string out;
+};
+
+// Every connected node set of the graph by brute force, each as its expected line: the smallest node,
+// then the others by distance from it inside the set, equal distances by number.
+std::vector<std::string> brute_force_lines(const EdgeVector& edges) {
+  int n = 0;
+  for (const auto& [u, v] : edges) n = std::max({n, u, v});
+  std::vector<std::uint32_t> adjacent(std::size_t(n + 1), 0);
+  for (const auto& [u, v] : edges) {
+    if (u == 0 || v == 0 || u == v) continue;
+    adjacent[u] |= 1u << v;
+    adjacent[v] |= 1u << u;
+  }
+  std::vector<std::string> lines;
+  for (std::uint32_t set = 2; set < (2u << n); set += 2) {  // bit 0 is node 0, never in a pattern
+    const int root = std::countr_zero(set);
+    std::vector<int> distance(std::size_t(n + 1), -1);
+    std::vector<int> order{root};
+    distance[root] = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      for (int w = 1; w <= n; ++w) {
+        if ((set >> w & 1u) && (adjacent[order[i]] >> w & 1u) && distance[w] < 0) {
+          distance[w] = distance[order[i]] + 1;
+          order.push_back(w);
+        }
+      }
+    }
+    if (int(order.size()) != std::popcount(set)) continue;
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+      return std::pair(distance[a], a) < std::pair(distance[b], b);
+    });
+    std::string line;
+    for (int node : order) line += std::to_string(node) + " ";
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// A random simple graph on up to max_nodes nodes, with isolated nodes, sometimes node 0, edge lines
+// in random order and orientation.
+EdgeVector random_simple_graph(std::mt19937& random, int max_nodes, double max_density = 1.0) {
+  const int n = std::uniform_int_distribution<int>(1, max_nodes)(random);
+  const double density = std::uniform_real_distribution<double>(0.0, max_density)(random);
+  const bool with_zero = random() % 4 == 0;
+  EdgeVector edges;
+  for (int u = with_zero ? 0 : 1; u <= n; ++u) {
+    for (int v = u + 1; v <= n; ++v) {
+      if (std::uniform_real_distribution<double>(0.0, 1.0)(random) < density) edges.emplace_back(u, v);
+    }
+  }
+  // Make n the largest node number even when it has no edge of its own chance.
+  if (edges.empty() || std::none_of(edges.begin(), edges.end(), [n](auto e) { return e.second == n; })) {
+    edges.emplace_back(std::uniform_int_distribution<int>(0, n - 1)(random), n);
+    if (edges.back().first == edges.back().second) edges.back().first = 0;
+  }
+  std::shuffle(edges.begin(), edges.end(), random);
+  for (auto& edge : edges) {
+    if (random() % 2 != 0) std::swap(edge.first, edge.second);
+  }
+  return edges;
+}
+
+TEST(Cis, WorkedExamples) {
+  struct Case {
+    std::string edges;
+    std::string lines;
+  };
+  const Case cases[] = {
+      {"1 3\n1 2\n2 4\n3 4\n", "1 \n1 3 \n1 3 4 \n1 2 \n1 2 3 \n1 2 3 4 \n1 2 4 \n2 \n2 4 \n2 4 3 \n3 \n3 4 \n4 \n"},
+      {"2 5\n", "1 \n2 \n2 5 \n3 \n4 \n5 \n"},
+      {"1 2\n2 3\n", "1 \n1 2 \n1 2 3 \n2 \n2 3 \n3 \n"},
+      {"3 1\n1 2\n", "1 \n1 3 \n1 2 \n1 2 3 \n2 \n3 \n"},
+      {"0 1\n", "1 \n"},
+      {"0 0\n", ""},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.edges);
+    const Enumeration result = enumerate_file(c.edges);
+    EXPECT_EQ(result.lines, c.lines);
+    EXPECT_EQ(result.count, split_lines(c.lines).size());
+  }
+}
+
+TEST(Cis, ClosedFormCounts) {
+  auto path = [](int n) {
+    std::string text;
+    for (int i = 1; i < n; ++i) text += std::to_string(i) + " " + std::to_string(i + 1) + "\n";
+    return text;
+  };
+  auto complete = [](int n) {
+    std::string text;
+    for (int i = 1; i <= n; ++i) {
+      for (int j = i + 1; j <= n; ++j) text += std::to_string(i) + " " + std::to_string(j) + "\n";
+    }
+    return text;
+  };
+  auto star = [](int leaves) {
+    std::string text;
+    for (int i = 2; i <= leaves + 1; ++i) text += "1 " + std::to_string(i) + "\n";
+    return text;
+  };
+  struct Case {
+    std::string name;
+    std::string edges;
+    std::uint64_t count;
+  };
+  const Case cases[] = {
+      {"path 40", path(40), 40 * 41 / 2},
+      {"cycle 25", path(25) + "25 1\n", 25 * 24 + 1},
+      {"complete 12", complete(12), (1u << 12) - 1},
+      {"star 10", star(10), (1u << 10) + 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(enumerate_file(c.edges).count, c.count);
+  }
+}
+
+TEST(Cis, MatchesBruteForceOnRandomGraphs) {
+  std::mt19937 random(20261208);
+  for (int trial = 0; trial < 300; ++trial) {
+    const EdgeVector edges = random_simple_graph(random, 12);
+    SCOPED_TRACE(edge_text(edges));
+    const Enumeration result = enumerate_file(edge_text(edges));
+    std::vector<std::string> got = split_lines(result.lines);
+    std::vector<std::string> expected = brute_force_lines(edges);
+    EXPECT_EQ(result.count, expected.size());
+    std::sort(got.begin(), got.end());
+    std::sort(expected.begin(), expected.end());
+    ASSERT_EQ(got, expected);  // a duplicate or a wrongly ordered line fails here
+
+    EdgeVector shuffled = edges;
+    std::shuffle(shuffled.begin(), shuffled.end(), random);
+    for (auto& edge : shuffled) std::swap(edge.first, edge.second);
+    std::vector<std::string> again = split_lines(enumerate_file(edge_text(shuffled)).lines);
+    std::sort(again.begin(), again.end());
+    ASSERT_EQ(again, expected);
+  }
+}
+
+TEST(Cis, SameBytesAsThePlainSearch) {
+  std::mt19937 random(77);
+  for (int trial = 0; trial < 400; ++trial) {
+    // Larger sparse graphs give deeper patterns and longer candidate lists.
+    const EdgeVector edges = trial < 300 ? random_simple_graph(random, 12) : random_simple_graph(random, 30, 0.12);
+    SCOPED_TRACE(edge_text(edges));
+    const Enumeration expected = PlainMiner(edges).run();
+    const Enumeration got = enumerate_file(edge_text(edges));
+    ASSERT_EQ(got.lines, expected.lines);
+    ASSERT_EQ(got.count, expected.count);
+  }
+}
+
+TEST(Cis, RepeatedEdgesAndSelfLoopsCollapse) {
+  std::mt19937 random(5);
+  for (int trial = 0; trial < 200; ++trial) {
+    const EdgeVector edges = random_simple_graph(random, 10);
+    SCOPED_TRACE(edge_text(edges));
+    // Repeat lines in either orientation right after their first appearance or later, and add
+    // self-loops: the simple graph keeps its neighbour order, so the bytes must not change.
+    EdgeVector noisy;
+    for (const auto& edge : edges) {
+      noisy.push_back(edge);
+      if (random() % 3 == 0) noisy.emplace_back(edge.second, edge.first);
+      if (random() % 5 == 0) noisy.emplace_back(edge.first, edge.first);
+    }
+    for (std::size_t i = 0; i < edges.size(); i += 2) noisy.push_back(edges[i]);
+    const Enumeration expected = PlainMiner(edges).run();
+    const Enumeration got = enumerate_file(edge_text(noisy));
+    ASSERT_EQ(got.lines, expected.lines);
+    ASSERT_EQ(got.count, expected.count);
+  }
 }
 
 }  // namespace
