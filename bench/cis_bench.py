@@ -16,15 +16,18 @@ import argparse
 import os
 import platform
 import resource
+import shutil
 import statistics
 import subprocess
 import sys
 import time
 
 CHUNK = 64 << 20
+SPACE_WAIT_SECONDS = 900
+NO_SPACE_RETRIES = 3
 
 
-class Mismatch(Exception):
+class BenchError(Exception):
     pass
 
 
@@ -38,9 +41,19 @@ def run(cmd):
     cpu = after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime
     text = done.stdout.decode(errors="replace")
     if done.returncode != 0 or not text.startswith("Patterns: "):
-        raise Mismatch(f"{' '.join(cmd)}: status {done.returncode}, stdout {text[-200:]!r}, "
+        raise BenchError(f"{' '.join(cmd)}: status {done.returncode}, stdout {text[-200:]!r}, "
                        f"stderr {done.stderr.decode(errors='replace')[-200:]!r}")
     return int(text.split()[1]), cpu, wall
+
+
+def wait_for_space(folder, need):
+    """Waits until the disk holding folder has need bytes free: other work on the machine may fill it."""
+    deadline = time.monotonic() + SPACE_WAIT_SECONDS
+    while (free := shutil.disk_usage(folder).free) < need:
+        if time.monotonic() > deadline:
+            raise BenchError(f"{folder}: {free:,} bytes free, {need:,} needed")
+        print(f"  waiting for disk space: {free:,} bytes free, {need:,} needed", file=sys.stderr)
+        time.sleep(10)
 
 
 def count_lines(path):
@@ -68,17 +81,26 @@ class Bench:
         self.out_dir = args.out_dir
         self.trials = args.trials
         self.expected = {name: int(count) for name, count in args.expect}
+        self.last_size = 3 << 30  # a guess until the first file is written
 
     def file_run(self, tool, graph, name, count_lines_too):
+        """One file-output run; a run that found the disk full is retried once there is room."""
         out = os.path.join(self.out_dir, f"{name}.{tool}.out")
-        try:
-            count, cpu, wall = run([self.tools[tool], "CIS", graph, out])
-            size = os.path.getsize(out)
-            lines = count_lines(out) if count_lines_too else None
-        finally:
-            if os.path.exists(out):
-                os.unlink(out)
-        return count, cpu, wall, size, lines
+        for attempt in range(NO_SPACE_RETRIES + 1):
+            wait_for_space(self.out_dir, 2 * self.last_size + (1 << 30))
+            try:
+                count, cpu, wall = run([self.tools[tool], "CIS", graph, out])
+                size = os.path.getsize(out)
+                lines = count_lines(out) if count_lines_too else None
+                self.last_size = size
+                return count, cpu, wall, size, lines
+            except BenchError as error:
+                if "No space left" not in str(error) or attempt == NO_SPACE_RETRIES:
+                    raise
+                print(f"  {name}: {tool} found the disk full; running it again", file=sys.stderr)
+            finally:
+                if os.path.exists(out):
+                    os.unlink(out)
 
     def measure(self, name, graph):
         """Runs every trial of one graph; returns a dict of times and sizes, checked."""
@@ -103,10 +125,10 @@ class Bench:
             print(f"  {name} trial {trial + 1}: " +
                   " ".join(f"{k}={v[-1]:.2f}s" for k, v in cpu.items()), file=sys.stderr)
         if len(counts) != 1 or len(sizes) != 1 or lines != counts:
-            raise Mismatch(f"{name}: counts {sorted(counts)}, output bytes {sorted(sizes)}, "
+            raise BenchError(f"{name}: counts {sorted(counts)}, output bytes {sorted(sizes)}, "
                            f"lines {sorted(lines)}")
         if counts != {self.expected.get(name, min(counts))}:
-            raise Mismatch(f"{name}: {min(counts)} patterns, expected {self.expected[name]}")
+            raise BenchError(f"{name}: {min(counts)} patterns, expected {self.expected[name]}")
         return {"patterns": counts.pop(), "bytes": sizes.pop(), "cpu": cpu, "wall": wall}
 
     def check_lines(self, name, graph):
@@ -122,9 +144,9 @@ class Bench:
                 found[tool] = sorted(tuple(sorted(map(int, line.split()))) for line in f)
             os.unlink(out)
             if count != len(found[tool]):
-                raise Mismatch(f"{name}: {tool} reports {count} patterns but wrote {len(found[tool])} lines")
+                raise BenchError(f"{name}: {tool} reports {count} patterns but wrote {len(found[tool])} lines")
         if found["quarn"] != found["peer"]:
-            raise Mismatch(f"{name}: quarn and the peer wrote different node sets")
+            raise BenchError(f"{name}: quarn and the peer wrote different node sets")
         print(f"  {name}: same {len(found['quarn'])} node sets from both", file=sys.stderr)
 
 
@@ -189,7 +211,7 @@ def main():
         rows = []
         for name, path in args.graphs:
             rows.append((name, graph_size(path), bench.measure(name, path)))
-    except Mismatch as error:
+    except BenchError as error:
         print(f"cis_bench: {error}", file=sys.stderr)
         return 1
     if rows:
