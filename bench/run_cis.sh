@@ -20,7 +20,7 @@ full_graphs=(
   "regular3-30|regular 30 3 --seed 1"
   "regular4-27|regular 27 4 --seed 1"
   "sparse3-34|sparse 34 3 --seed 1"
-  "sparse2-45|sparse 45 2 --seed 1"
+  "sparse2-45|sparse 45 2 --seed 2"
   "tree-44|tree 44 --seed 2"
   "union-mixed|union grid 5 5 + complete 24 + regular 26 4"
 )
