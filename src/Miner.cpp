@@ -12,13 +12,14 @@ inline std::int64_t make_key(std::int64_t level, std::int32_t node, std::int32_t
 }
 
 inline std::int32_t level_of(std::int64_t key) { return std::int32_t(key >> 32); }
+inline std::int32_t node_of(std::int64_t key) { return std::int32_t(key & 0xffffffff); }
 
 // The most nodes a pattern can have: a connected set of k nodes needs k - 1 edges.
 std::int64_t largest_pattern(std::int32_t max_node, std::int64_t edge_count) {
   return std::max<std::int64_t>(0, std::min<std::int64_t>(max_node, edge_count + 1));
 }
 
-constexpr std::uint64_t kBytesPerNode = 32;    // offsets, node_key, three stacks, a build scratch
+constexpr std::uint64_t kBytesPerNode = 40;  // offsets, marks, counts, stacks, a build scratch
 constexpr std::uint64_t kBytesPerDepth = 24 + 12;  // a frame and the widest decimal text of a node
 
 // Refuses a graph whose tables would not fit in memory, before anything large is allocated: Linux
@@ -66,79 +67,135 @@ Miner::Miner(AdjacencyList prepared, const std::string& output_name) : graph(std
 void Miner::allocate_state() {
   max_node = std::int32_t(graph.node_slots() - 1);
   const std::size_t slots = std::size_t(graph.node_slots());
-  node_key.assign(slots, -1);
+  seen.assign(slots, 0);
   candidates.assign(slots, 0);
   pruned.assign(slots, 0);
   pruned_at.assign(slots, 0);
   const std::int64_t depth = largest_pattern(max_node, std::int64_t(graph.neighbours.size() / 2));
   frames.assign(std::size_t(depth) + 1, Frame{});
+}
+
+void Miner::process() {
+  if (output.enabled()) {
+    print_count_line(enumerate());
+  } else {
+    print_count_line(count());
+  }
+}
+
+std::uint64_t Miner::enumerate() {
   // Each node's text is at most as wide as max_node's, plus its space; one more byte for the line end.
   const std::size_t widest = std::to_string(std::max(max_node, 0)).size() + 1;
   pattern_text.assign(frames.size() * widest + 1, '\0');
-}
-
-void Miner::process() { print_count_line(enumerate()); }
-
-std::uint64_t Miner::enumerate() {
-  for (std::int32_t root = 1; root <= max_node; ++root) {
-    if (output.enabled()) {
-      search_from<true>(root);
-    } else {
-      search_from<false>(root);
-    }
-  }
+  for (std::int32_t root = 1; root <= max_node; ++root) search_from<false>(root, nullptr);
   output.finish();
   return pattern_count;
 }
 
-template <bool kWriteLines>
-void Miner::search_from(std::int32_t root) {
-  std::int64_t* const key = node_key.data();
-  std::int32_t* const cand = candidates.data();
-  std::int32_t* const pruned_stack = pruned.data();
+// Counting needs no order, which allows two savings. A root never comes back once done, so it stays
+// seen and no later root even considers it. And a candidate all of whose neighbours are already seen
+// (a free candidate) brings nothing new when it joins: every pattern below the current one is then
+// found once with it and once without it, so the branch is searched without it and counts twice.
+// Taking out all f free candidates at once, one pattern of the search stands for 2^f patterns.
+std::string Miner::count() {
+  unseen.assign(seen.size(), 0);
+  for (std::int32_t u = 0; u <= max_node; ++u) unseen[std::size_t(u)] = std::int32_t(graph.of(u).size());
+  if (max_node >= 0) see(0);  // node 0 is never part of a pattern
+  PatternCount total(std::uint32_t(std::max(max_node, 0)));
+  for (std::int32_t root = 1; root <= max_node; ++root) search_from<true>(root, &total);
+  return total.decimal();
+}
+
+void Miner::see(std::int32_t node) {
+  seen[std::size_t(node)] = 1;
+  for (const std::int32_t x : graph.of(node)) --unseen[std::size_t(x)];
+}
+
+void Miner::unsee(std::int32_t node) {
+  seen[std::size_t(node)] = 0;
+  for (const std::int32_t x : graph.of(node)) ++unseen[std::size_t(x)];
+}
+
+template <bool kCounting>
+void Miner::search_from(std::int32_t root, PatternCount* total) {
+  std::uint8_t* const is_seen = seen.data();
+  std::int64_t* const cand = candidates.data();
+  std::int64_t* const pruned_stack = pruned.data();
   std::int32_t* const slot_of_pruned = pruned_at.data();
+  const std::int32_t* const free_test = unseen.data();
   char* const text = pattern_text.data();
   const std::int32_t* const adjacency = graph.neighbours.data();
   const std::int64_t* const offsets = graph.offsets.data();
+  const bool writing = !kCounting && output.enabled();
 
   auto append_text = [text](std::uint32_t at, std::int32_t node) {
     char* end = std::to_chars(text + at, text + at + 11, node).ptr;
     *end++ = ' ';
     return std::uint32_t(end - text);
   };
+  auto discover = [&](std::int32_t node) {
+    if constexpr (kCounting) {
+      see(node);
+    } else {
+      is_seen[node] = 1;
+    }
+  };
+  auto forget = [&](std::int64_t candidate_key) {
+    if constexpr (kCounting) {
+      unsee(node_of(candidate_key));
+    } else {
+      is_seen[node_of(candidate_key)] = 0;
+    }
+  };
 
   std::int32_t candidate_count = 0;
   std::int32_t pruned_count = 0;
-  key[root] = root;
+  std::uint64_t patterns = 0;
+  discover(root);
   for (std::int64_t k = offsets[root]; k < offsets[root + 1]; ++k) {
     const std::int32_t u = adjacency[k];
-    key[u] = make_key(1, u, root);
-    cand[candidate_count++] = u;
+    if (is_seen[u] != 0) continue;  // counting: a root already done
+    discover(u);
+    cand[candidate_count++] = make_key(1, u, root);
   }
   std::int32_t depth = 0;
-  frames[0] = Frame{root, root, 0, 0, 0, kWriteLines ? append_text(0, root) : 0};
+  frames[0] = Frame{root, 0, 0, 0, writing ? append_text(0, root) : 0, 0};
 
   bool entering = true;
   for (;;) {
     Frame& frame = frames[std::size_t(depth)];
     if (entering) {
       entering = false;
-      ++pattern_count;
-      if constexpr (kWriteLines) {
-        text[frame.text_end] = '\n';
-        output.write(text, frame.text_end + 1);
-      }
-      // Prune the candidates that may not follow the node added last.
+      // Prune the candidates that may not follow the node added last; when counting, set the free
+      // ones aside in the same way.
       frame.pruned_base = pruned_count;
       frame.next_slot = 0;
+      std::uint32_t free_count = 0;
       for (std::int32_t i = 0; i < candidate_count;) {
-        const std::int32_t u = cand[i];
-        if (key[u] > frame.key) {
+        const std::int64_t u = cand[i];
+        bool keep = u > frame.key;
+        if constexpr (kCounting) {
+          if (keep && free_test[node_of(u)] == 0) {
+            keep = false;
+            ++free_count;
+          }
+        }
+        if (keep) {
           ++i;
         } else {
           pruned_stack[pruned_count++] = u;
           cand[i] = cand[--candidate_count];
-          slot_of_pruned[u] = i;
+          slot_of_pruned[node_of(u)] = i;
+        }
+      }
+      if constexpr (kCounting) {
+        frame.exponent = (depth == 0 ? 0 : frames[std::size_t(depth) - 1].exponent) + free_count;
+        total->add_power_of_two(frame.exponent);
+      } else {
+        ++patterns;
+        if (writing) {
+          text[frame.text_end] = '\n';
+          output.write(text, frame.text_end + 1);
         }
       }
     }
@@ -146,38 +203,38 @@ void Miner::search_from(std::int32_t root) {
     const std::int32_t slot = frame.next_slot;
     if (slot < candidate_count) {
       // Extend by the candidate in this slot; the last candidate takes its place.
-      const std::int32_t v = cand[slot];
-      const std::int64_t child_level = std::int64_t(level_of(key[v])) + 1;
+      const std::int64_t v = cand[slot];
+      const std::int64_t child_level = std::int64_t(level_of(v)) + 1;
       cand[slot] = cand[--candidate_count];
       const std::int32_t brought_base = candidate_count;
-      for (std::int64_t k = offsets[v]; k < offsets[v + 1]; ++k) {
+      const std::int32_t v_node = node_of(v);
+      for (std::int64_t k = offsets[v_node]; k < offsets[v_node + 1]; ++k) {
         const std::int32_t w = adjacency[k];
-        if (key[w] == -1) {
-          key[w] = make_key(child_level, w, root);
-          cand[candidate_count++] = w;
+        if (is_seen[w] == 0) {
+          discover(w);
+          cand[candidate_count++] = make_key(child_level, w, root);
         }
       }
       Frame& child = frames[std::size_t(++depth)];
-      child.key = key[v];
-      child.node = v;
+      child.key = v;
       child.brought_base = brought_base;
-      if constexpr (kWriteLines) child.text_end = append_text(frame.text_end, v);
+      if (writing) child.text_end = append_text(frame.text_end, v_node);
       entering = true;
       continue;
     }
 
     // This pattern's branch is done: put the pruned back, in reverse order.
     while (pruned_count > frame.pruned_base) {
-      const std::int32_t u = pruned_stack[--pruned_count];
-      const std::int32_t p = slot_of_pruned[u];
+      const std::int64_t u = pruned_stack[--pruned_count];
+      const std::int32_t p = slot_of_pruned[node_of(u)];
       cand[candidate_count++] = cand[p];
       cand[p] = u;
     }
     if (depth == 0) break;
 
     // Back in the parent: forget what the node brought in, and put it back into its slot.
-    const std::int32_t v = frame.node;
-    for (std::int32_t k = frame.brought_base; k < candidate_count; ++k) key[cand[k]] = -1;
+    const std::int64_t v = frame.key;
+    for (std::int32_t k = frame.brought_base; k < candidate_count; ++k) forget(cand[k]);
     candidate_count = frame.brought_base;
     Frame& parent = frames[std::size_t(--depth)];
     const std::int32_t j = parent.next_slot;
@@ -186,6 +243,9 @@ void Miner::search_from(std::int32_t root) {
     parent.next_slot = j + 1;
   }
 
-  for (std::int64_t k = offsets[root]; k < offsets[root + 1]; ++k) key[adjacency[k]] = -1;
-  key[root] = -1;
+  // The candidates are the root's neighbours again, exactly those it discovered.
+  for (std::int32_t k = 0; k < candidate_count; ++k) forget(cand[k]);
+  // A finished root stays seen while counting, so no later root takes it as a candidate.
+  if constexpr (!kCounting) is_seen[root] = 0;
+  pattern_count += patterns;
 }

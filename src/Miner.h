@@ -8,13 +8,14 @@
 // from its smallest node. Candidates that fail it are pruned for the branch and put back when the
 // branch ends. A pattern line lists its nodes in the order they joined: by level, then by number.
 //
-// All state lives in arrays sized once before the search; the search allocates nothing. A candidate
-// leaves its slot by moving the last candidate into it, and every change is undone in constant time:
-// the pruned and the newly discovered nodes sit on the tops of two stacks whose heights each depth
-// records. The recursion is an explicit stack of frames, so the depth of the search (the size of the
-// largest pattern) does not depend on the process stack.
+// All state lives in arrays sized once before the search; the search allocates nothing. Candidates
+// are stored as their keys, the node number in the low 32 bits, so pruning reads one array in order.
+// A candidate leaves its slot by moving the last candidate into it, and every change is undone in
+// constant time: the pruned and the newly discovered nodes sit on the tops of two stacks whose
+// heights each depth records. The recursion is an explicit stack of frames, so the depth of the
+// search (the size of the largest pattern) does not depend on the process stack.
 //
-// Invariant between roots: every node_key slot is -1 and the candidate and pruned stacks are empty.
+// Invariant between roots of the writing search: no node is seen, and both stacks are empty.
 #pragma once
 
 #include <cstdint>
@@ -37,31 +38,36 @@ class Miner {
 
   // Runs the search, completes the output, then prints the count line.
   void process();
-  // Runs the search and completes the output; returns the number of patterns.
+  // Writes every pattern line in search order, completes the output, and returns their number.
   std::uint64_t enumerate();
+  // The number of patterns, in decimal, without writing any.
+  std::string count();
 
  private:
   struct Frame {
-    std::int64_t key;           // key of the node added last
-    std::int32_t node;          // the node added last
+    std::int64_t key;           // key of the node added last; its node number is the low half
     std::int32_t next_slot;     // the candidate slot to extend by next
     std::int32_t pruned_base;   // height of the pruned stack before this frame pruned
     std::int32_t brought_base;  // candidate count before the node added last brought its neighbours
-    std::uint32_t text_end;     // length of the pattern's text, up to this node's trailing space
+    std::uint32_t text_end;     // writing: length of the pattern's text, up to this node's space
+    std::uint32_t exponent;     // counting: this pattern stands for 2^exponent patterns
   };
 
   void allocate_state();
-  template <bool kWriteLines>
-  void search_from(std::int32_t root);
+  template <bool kCounting>
+  void search_from(std::int32_t root, PatternCount* total);
+  void see(std::int32_t node);
+  void unsee(std::int32_t node);
 
   AdjacencyList graph;
   std::int32_t max_node = -1;
-  std::vector<std::int64_t> node_key;  // -1: not seen from the current root
-  std::vector<std::int32_t> candidates;
-  std::vector<std::int32_t> pruned;
-  std::vector<std::int32_t> pruned_at;  // the candidate slot a pruned node left
-  std::vector<Frame> frames;            // one per node of the current pattern
-  std::vector<char> pattern_text;       // "r a b " of the current pattern, grown and cut with it
+  std::vector<std::uint8_t> seen;        // in the pattern, a candidate, or pruned, from this root
+  std::vector<std::int32_t> unseen;      // counting: neighbours not seen
+  std::vector<std::int64_t> candidates;  // keys
+  std::vector<std::int64_t> pruned;      // keys
+  std::vector<std::int32_t> pruned_at;   // by node: the candidate slot a pruned node left
+  std::vector<Frame> frames;             // one per node of the current pattern
+  std::vector<char> pattern_text;        // "r a b " of the current pattern, grown and cut with it
   std::uint64_t pattern_count = 0;
   PatternOutput output;
 };

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 
 #include "helpers.h"
 
@@ -84,9 +83,37 @@ void PatternOutput::finish() {
   }
 }
 
-void print_count_line(std::uint64_t count) {
-  char line[48] = "Patterns: ";
-  char* end = std::to_chars(line + 10, line + sizeof line - 1, count).ptr;
-  *end++ = '\n';
-  write_all(STDOUT_FILENO, line, std::size_t(end - line), "standard output");
+namespace {
+__extension__ typedef unsigned __int128 Uint128;
 }
+
+std::string PatternCount::decimal() const {
+  std::vector<std::uint64_t> rest = limbs_;
+  while (rest.size() > 1 && rest.back() == 0) rest.pop_back();
+  // Divide by 10^19 until nothing is left; each remainder is 19 more digits, least significant first.
+  constexpr std::uint64_t kChunk = 10'000'000'000'000'000'000ULL;
+  std::vector<std::uint64_t> chunks;
+  do {
+    Uint128 remainder = 0;
+    for (std::size_t i = rest.size(); i-- > 0;) {
+      const Uint128 value = (remainder << 64) | rest[i];
+      rest[i] = std::uint64_t(value / kChunk);
+      remainder = value % kChunk;
+    }
+    chunks.push_back(std::uint64_t(remainder));
+    while (rest.size() > 1 && rest.back() == 0) rest.pop_back();
+  } while (rest.size() > 1 || rest[0] != 0);
+  std::string text = std::to_string(chunks.back());
+  for (std::size_t i = chunks.size() - 1; i-- > 0;) {
+    const std::string digits = std::to_string(chunks[i]);
+    text += std::string(19 - digits.size(), '0') + digits;
+  }
+  return text;
+}
+
+void print_count_line(const std::string& decimal_count) {
+  const std::string line = "Patterns: " + decimal_count + "\n";
+  write_all(STDOUT_FILENO, line.data(), line.size(), "standard output");
+}
+
+void print_count_line(std::uint64_t count) { print_count_line(std::to_string(count)); }

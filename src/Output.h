@@ -49,5 +49,27 @@ class PatternOutput {
   std::size_t used_ = 0;
 };
 
+// A count of patterns of any size, built by adding powers of two.
+class PatternCount {
+ public:
+  // Room for every count below 2^(largest_exponent + 1).
+  explicit PatternCount(std::uint32_t largest_exponent) : limbs_(largest_exponent / 64 + 2, 0) {}
+
+  void add_power_of_two(std::uint32_t exponent) {
+    std::size_t limb = exponent / 64;
+    const std::uint64_t bit = std::uint64_t(1) << (exponent % 64);
+    limbs_[limb] += bit;
+    if (limbs_[limb] < bit) {
+      while (++limbs_[++limb] == 0) {
+      }
+    }
+  }
+  std::string decimal() const;
+
+ private:
+  std::vector<std::uint64_t> limbs_;  // least significant first
+};
+
 // Writes "Patterns: " and the count, then a line end, to standard output.
 void print_count_line(std::uint64_t count);
+void print_count_line(const std::string& decimal_count);
