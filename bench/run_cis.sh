@@ -11,9 +11,10 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 
-# NAME|gen_graph arguments[|known count]. Sized so that a count-only run takes about 0.5-2 s and a
-# file-output run 1-20 s on a 2-core machine, with no output file over about 2.5 GB: bigger files
-# make the kernel's page-cache work, not the tools, dominate the file-output times.
+# NAME|gen_graph arguments[|known count]. Sized so that the peer's count-only run takes about
+# 0.1-2.5 s and a file-output run 0.5-5 s on a 2-core machine, with no output file over about 2.7 GB:
+# bigger files make the kernel's page-cache work, not the tools, dominate the file-output times.
+# quarn's count-only runs are far shorter, since counting skips whole families of patterns.
 full_graphs=(
   "grid-5x6|grid 5 6"
   "complete-26|complete 26|67108863"
