@@ -161,91 +161,94 @@ void Miner::search_from(std::int32_t root, PatternCount* total) {
   std::int32_t depth = 0;
   frames[0] = Frame{root, 0, 0, 0, writing ? append_text(0, root) : 0, 0};
 
-  bool entering = true;
   for (;;) {
-    Frame& frame = frames[std::size_t(depth)];
-    if (entering) {
-      entering = false;
-      // Prune the candidates that may not follow the node added last; when counting, set the free
-      // ones aside in the same way.
-      frame.pruned_base = pruned_count;
-      frame.next_slot = 0;
-      std::uint32_t free_count = 0;
-      for (std::int32_t i = 0; i < candidate_count;) {
-        const std::int64_t u = cand[i];
-        bool keep = u > frame.key;
-        if constexpr (kCounting) {
-          if (keep && free_test[node_of(u)] == 0) {
-            keep = false;
-            ++free_count;
+    // A new pattern: prune the candidates that may not follow the node added last; when counting,
+    // set the free ones aside in the same way.
+    Frame* frame = &frames[std::size_t(depth)];
+    frame->pruned_base = pruned_count;
+    frame->next_slot = 0;
+    std::uint32_t free_count = 0;
+    const std::int64_t last_key = frame->key;  // a local, as the stacks' stores may alias the frame
+    for (std::int32_t i = 0; i < candidate_count;) {
+      const std::int64_t u = cand[i];
+      bool keep = u > last_key;
+      if constexpr (kCounting) {
+        if (keep && free_test[node_of(u)] == 0) {
+          keep = false;
+          ++free_count;
+        }
+      }
+      if (keep) {
+        ++i;
+      } else {
+        pruned_stack[pruned_count++] = u;
+        cand[i] = cand[--candidate_count];
+        slot_of_pruned[node_of(u)] = i;
+      }
+    }
+    if constexpr (kCounting) {
+      frame->exponent = (depth == 0 ? 0 : frames[std::size_t(depth) - 1].exponent) + free_count;
+      total->add_power_of_two(frame->exponent);
+    } else {
+      ++patterns;
+      if (writing) {
+        text[frame->text_end] = '\n';
+        output.write(text, frame->text_end + 1);
+      }
+    }
+
+    // Extend the pattern by its next candidate, or, when none is left, return to the parent pattern
+    // and extend that one.
+    for (;;) {
+      const std::int32_t slot = frame->next_slot;
+      if (slot < candidate_count) {
+        // The last candidate takes the place of the one added.
+        const std::int64_t v = cand[slot];
+        const std::int64_t child_level = std::int64_t(level_of(v)) + 1;
+        cand[slot] = cand[--candidate_count];
+        const std::int32_t brought_base = candidate_count;
+        const std::int32_t v_node = node_of(v);
+        for (std::int64_t k = offsets[v_node]; k < offsets[v_node + 1]; ++k) {
+          const std::int32_t w = adjacency[k];
+          if (is_seen[w] == 0) {
+            discover(w);
+            cand[candidate_count++] = make_key(child_level, w, root);
           }
         }
-        if (keep) {
-          ++i;
-        } else {
-          pruned_stack[pruned_count++] = u;
-          cand[i] = cand[--candidate_count];
-          slot_of_pruned[node_of(u)] = i;
-        }
+        Frame& child = frames[std::size_t(++depth)];
+        child.key = v;
+        child.brought_base = brought_base;
+        if (writing) child.text_end = append_text(frame->text_end, v_node);
+        break;
       }
-      if constexpr (kCounting) {
-        frame.exponent = (depth == 0 ? 0 : frames[std::size_t(depth) - 1].exponent) + free_count;
-        total->add_power_of_two(frame.exponent);
-      } else {
-        ++patterns;
-        if (writing) {
-          text[frame.text_end] = '\n';
-          output.write(text, frame.text_end + 1);
-        }
+
+      // This pattern's branch is done: put the pruned back, in reverse order.
+      const std::int32_t pruned_base = frame->pruned_base;
+      while (pruned_count > pruned_base) {
+        const std::int64_t u = pruned_stack[--pruned_count];
+        const std::int32_t p = slot_of_pruned[node_of(u)];
+        cand[candidate_count++] = cand[p];
+        cand[p] = u;
       }
-    }
-
-    const std::int32_t slot = frame.next_slot;
-    if (slot < candidate_count) {
-      // Extend by the candidate in this slot; the last candidate takes its place.
-      const std::int64_t v = cand[slot];
-      const std::int64_t child_level = std::int64_t(level_of(v)) + 1;
-      cand[slot] = cand[--candidate_count];
-      const std::int32_t brought_base = candidate_count;
-      const std::int32_t v_node = node_of(v);
-      for (std::int64_t k = offsets[v_node]; k < offsets[v_node + 1]; ++k) {
-        const std::int32_t w = adjacency[k];
-        if (is_seen[w] == 0) {
-          discover(w);
-          cand[candidate_count++] = make_key(child_level, w, root);
-        }
+      if (depth == 0) {
+        // The candidates are the root's neighbours again, exactly those it discovered. A finished
+        // root stays seen while counting, so that no later root takes it as a candidate.
+        for (std::int32_t k = 0; k < candidate_count; ++k) forget(cand[k]);
+        if constexpr (!kCounting) is_seen[root] = 0;
+        pattern_count += patterns;
+        return;
       }
-      Frame& child = frames[std::size_t(++depth)];
-      child.key = v;
-      child.brought_base = brought_base;
-      if (writing) child.text_end = append_text(frame.text_end, v_node);
-      entering = true;
-      continue;
-    }
 
-    // This pattern's branch is done: put the pruned back, in reverse order.
-    while (pruned_count > frame.pruned_base) {
-      const std::int64_t u = pruned_stack[--pruned_count];
-      const std::int32_t p = slot_of_pruned[node_of(u)];
-      cand[candidate_count++] = cand[p];
-      cand[p] = u;
+      // Back in the parent: forget what the node brought in, and put it back into its slot.
+      const std::int64_t v = frame->key;
+      const std::int32_t brought_base = frame->brought_base;
+      for (std::int32_t k = brought_base; k < candidate_count; ++k) forget(cand[k]);
+      candidate_count = brought_base;
+      frame = &frames[std::size_t(--depth)];
+      const std::int32_t j = frame->next_slot;
+      cand[candidate_count++] = cand[j];
+      cand[j] = v;
+      frame->next_slot = j + 1;
     }
-    if (depth == 0) break;
-
-    // Back in the parent: forget what the node brought in, and put it back into its slot.
-    const std::int64_t v = frame.key;
-    for (std::int32_t k = frame.brought_base; k < candidate_count; ++k) forget(cand[k]);
-    candidate_count = frame.brought_base;
-    Frame& parent = frames[std::size_t(--depth)];
-    const std::int32_t j = parent.next_slot;
-    cand[candidate_count++] = cand[j];
-    cand[j] = v;
-    parent.next_slot = j + 1;
   }
-
-  // The candidates are the root's neighbours again, exactly those it discovered.
-  for (std::int32_t k = 0; k < candidate_count; ++k) forget(cand[k]);
-  // A finished root stays seen while counting, so no later root takes it as a candidate.
-  if constexpr (!kCounting) is_seen[root] = 0;
-  pattern_count += patterns;
 }
