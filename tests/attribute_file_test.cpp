@@ -2,7 +2,6 @@
 // the command-line number conversion of MIN_SUP and MIN_GRAPH_SIZE.
 #include <gtest/gtest.h>
 
-#include <functional>
 
 #include "BitMap.h"
 #include "helpers.h"
@@ -11,15 +10,6 @@
 namespace {
 
 using WordList = std::vector<std::uint32_t>;
-
-std::string error_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const QuarnError& error) {
-    return error.what();
-  }
-  return "(no error)";
-}
 
 TEST(ParseAttributeLine, ReadsValuesUpToTheFirstTokenThatIsNoNumber) {
   struct Case {

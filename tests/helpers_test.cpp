@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 
 #include "test_support.h"
 
@@ -17,15 +16,6 @@ std::vector<std::string> read_lines(const std::string& text) {
   std::string_view line;
   while (reader.next(line)) lines.emplace_back(line);
   return lines;
-}
-
-std::string error_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const QuarnError& error) {
-    return error.what();
-  }
-  return "(no error)";
 }
 
 using Lines = std::vector<std::string>;

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "helpers.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -35,6 +37,15 @@ std::string read_file(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::string error_of(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const QuarnError& error) {
+    return error.what();
+  }
+  return "(no error)";
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // Temporary folders, files, and runs of the real quarn binary for the tests.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ class TempDir {
 
 void write_file(const std::string& path, const std::string& text);
 std::string read_file(const std::string& path);
+
+// The message of the QuarnError that action throws, or "(no error)".
+std::string error_of(const std::function<void()>& action);
 
 struct RunResult {
   std::string out;  // standard output
