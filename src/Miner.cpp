@@ -20,7 +20,7 @@ std::int64_t largest_pattern(std::int32_t max_node, std::int64_t edge_count) {
 }
 
 constexpr std::uint64_t kBytesPerNode = 40;  // offsets, marks, counts, stacks, a build scratch
-constexpr std::uint64_t kBytesPerDepth = 24 + 12;  // a frame and the widest decimal text of a node
+constexpr std::uint64_t kBytesPerDepth = 32 + 12;  // a frame and the widest decimal text of a node
 
 // Refuses a graph whose tables would not fit in memory, before anything large is allocated: Linux
 // would rather kill the process later than fail the allocation.
@@ -101,7 +101,9 @@ std::string Miner::count() {
   unseen.assign(seen.size(), 0);
   for (std::int32_t u = 0; u <= max_node; ++u) unseen[std::size_t(u)] = std::int32_t(graph.of(u).size());
   if (max_node >= 0) see(0);  // node 0 is never part of a pattern
-  PatternCount total(std::uint32_t(std::max(max_node, 0)));
+  // Each component of k nodes has fewer than 2^k patterns, so the total is below 2^(k + 32) for the
+  // largest k, which the frames bound.
+  PatternCount total(std::uint32_t(frames.size() + 32));
   for (std::int32_t root = 1; root <= max_node; ++root) search_from<true>(root, &total);
   return total.decimal();
 }
