@@ -38,7 +38,7 @@ class AttributedMiner {
 
   void build_graph(const std::vector<Edge>& edges);
   template <bool kWriteLines>
-  void search_from(std::int32_t root);
+  void search_from(std::int32_t root, const SearchGraph& search);
   template <bool kWriteLines>
   void report(std::size_t depth);
 

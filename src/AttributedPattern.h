@@ -23,14 +23,35 @@
 #include "BitMap.h"
 #include "helpers.h"
 
-// What every pattern of a search reads: the graph of kept edges, each neighbour list ascending, the
-// packed attribute rows, and the support threshold.
-struct SearchGraph {
-  const AdjacencyList& graph;
+// What every pattern of a search reads: each node's neighbours in the graph of kept edges, ascending,
+// the packed attribute rows, and the support threshold.
+//
+// Extending a pattern reads the added node's neighbour list and every neighbour's row. Node numbers
+// carry no locality, so these reads would land all over memory; instead each node has one block
+// holding its degree and, per neighbour, its number, the position of its own block and a copy of
+// its row: one contiguous read per extension. Patterns keep a member's row and block position next
+// to its number for the same reason.
+class SearchGraph {
+ public:
+  // One neighbour in a block: node, block position (two words, low first), row.
+  static constexpr std::size_t kHeader = 3;
+
+  SearchGraph(const AdjacencyList& graph, const AttributeTable& attributes, std::int32_t min_sup);
+
+  Words row(std::int32_t node) const { return attributes.row(node); }
+  std::size_t words() const { return attributes.words_per_row; }
+  std::size_t stride() const { return kHeader + words(); }
+  std::uint64_t block_of(std::int32_t node) const { return blocks_of[std::size_t(node)]; }
+  // The neighbour entries of the block at position and their number.
+  const std::uint32_t* entries(std::uint64_t block) const { return blocks.data() + block + 1; }
+  std::uint32_t degree(std::uint64_t block) const { return blocks[block]; }
+
   const AttributeTable& attributes;
   std::int32_t min_sup;
 
-  Words row(std::int32_t node) const { return attributes.row(node); }
+ private:
+  std::vector<std::uint64_t> blocks_of;
+  std::vector<std::uint32_t> blocks;
 };
 
 class AttributedPattern {
@@ -57,6 +78,10 @@ class AttributedPattern {
   // The index of a candidate, or candidates.size() when node is none.
   std::size_t index_of(std::int32_t node) const;
 
+  // The rows of the members, in the order of excluded and candidates, words() words each.
+  Words excluded_row(std::size_t i, std::size_t words) const { return {excluded_rows_.data() + i * words, words}; }
+  Words candidate_row(std::size_t i, std::size_t words) const { return {candidate_rows_.data() + i * words, words}; }
+
   std::int32_t level = 0;
   std::int32_t root = 0;
   std::int32_t node = 0;  // the node added last
@@ -66,5 +91,13 @@ class AttributedPattern {
   std::size_t second_begin = 0;  // candidates from here on are the later ones
 
  private:
-  std::vector<std::int32_t> fresh_;  // the nodes this pattern marked in seen, ascending
+  void merge_later(std::size_t words);
+  void add_excluded(std::int32_t u, const std::uint32_t* row, std::size_t words);
+  void add_candidate(std::int32_t u, const std::uint32_t* row, std::uint64_t block, std::size_t words);
+
+  std::vector<std::uint32_t> excluded_rows_;
+  std::vector<std::uint32_t> candidate_rows_;
+  std::vector<std::uint64_t> candidate_blocks_;  // the block of each candidate
+  std::vector<std::int32_t> fresh_;              // the nodes this pattern marked in seen, ascending
+  std::vector<const std::uint32_t*> later_;      // the entries of the new later candidates, ascending
 };
