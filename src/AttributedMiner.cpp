@@ -50,7 +50,7 @@ void AttributedMiner::process() {
 std::uint64_t AttributedMiner::enumerate() {
   // A negative MIN_GRAPH_SIZE exceeds every pattern size: nothing can be reported.
   if (min_graph_size >= 0) {
-    seen.assign(std::size_t(attributes.rows) + 1, 0);
+    seen = NodeMarks(std::size_t(attributes.rows) + 1);
     const SearchGraph search(graph, attributes, min_sup);
     for (std::int32_t root = 1; root <= attributes.rows; ++root) {
       if (attributes.ones(root) < min_sup) continue;

@@ -52,7 +52,7 @@ class AttributedMiner {
   // Search state, one entry per depth of the current chain of patterns; reused from root to root.
   std::vector<AttributedPattern> patterns;
   std::vector<Frame> frames;
-  std::vector<std::uint8_t> seen;    // see AttributedPattern
+  NodeMarks seen;                    // see AttributedPattern
   std::vector<std::int32_t> sorted;  // the nodes of a reported pattern
   std::vector<char> line;
 };

@@ -1,6 +1,21 @@
 #include "AttributedPattern.h"
 
 #include <algorithm>
+#include <new>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
+ScatteredWords::ScatteredWords(std::size_t size) {
+  constexpr std::size_t kPage = std::size_t(2) << 20;
+  const std::size_t bytes = (std::max<std::size_t>(size, 1) * sizeof(std::uint32_t) + kPage - 1) / kPage * kPage;
+  data_.reset(static_cast<std::uint32_t*>(std::aligned_alloc(kPage, bytes)));
+  if (!data_) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  madvise(data_.get(), bytes, MADV_HUGEPAGE);  // only a hint: without it the pages are small
+#endif
+}
 
 namespace {
 
@@ -10,30 +25,37 @@ std::uint64_t block_at(const std::uint32_t* entry) {
 
 // Appends a row of words. Rows are a few words long: a plain loop beats a call to memmove.
 inline void append_row(std::vector<std::uint32_t>& rows, const std::uint32_t* row, std::size_t words) {
-  const std::size_t at = rows.size();
-  rows.resize(at + words);
-  for (std::size_t i = 0; i < words; ++i) rows[at + i] = row[i];
+  for (std::size_t i = 0; i < words; ++i) rows.push_back(row[i]);
+}
+
+}  // namespace
+
+namespace {
+
+std::span<const std::int32_t> neighbours_of(const AdjacencyList& graph, std::size_t u) {
+  return std::int64_t(u) < graph.node_slots() ? graph.of(std::int32_t(u)) : std::span<const std::int32_t>{};
+}
+
+// The position of every node's block, and the total size, as the last entry.
+std::vector<std::uint64_t> block_positions(const AdjacencyList& graph, std::size_t slots, std::size_t stride) {
+  std::vector<std::uint64_t> positions(slots + 1);
+  for (std::size_t u = 0; u < slots; ++u) positions[u + 1] = positions[u] + 1 + neighbours_of(graph, u).size() * stride;
+  return positions;
 }
 
 }  // namespace
 
 SearchGraph::SearchGraph(const AdjacencyList& graph, const AttributeTable& table, std::int32_t support)
-    : attributes(table), min_sup(support) {
+    : attributes(table),
+      min_sup(support),
+      blocks_of(block_positions(graph, std::size_t(table.rows) + 1, stride())),
+      blocks(blocks_of.back()) {
   const std::size_t slots = std::size_t(table.rows) + 1;
-  auto neighbours_of = [&](std::size_t u) {
-    return std::int64_t(u) < graph.node_slots() ? graph.of(std::int32_t(u)) : std::span<const std::int32_t>{};
-  };
-  blocks_of.resize(slots);
-  std::uint64_t total = 0;
-  for (std::size_t u = 0; u < slots; ++u) {
-    blocks_of[u] = total;
-    total += 1 + neighbours_of(u).size() * stride();
-  }
-  blocks.resize(total);
+  auto neighbours = [&](std::size_t u) { return neighbours_of(graph, u); };
   for (std::size_t u = 0; u < slots; ++u) {
     std::uint32_t* out = blocks.data() + blocks_of[u];
-    *out++ = std::uint32_t(neighbours_of(u).size());
-    for (const std::int32_t w : neighbours_of(u)) {
+    *out++ = std::uint32_t(neighbours(u).size());
+    for (const std::int32_t w : neighbours(u)) {
       const std::uint64_t block = blocks_of[std::size_t(w)];
       out[0] = std::uint32_t(w);
       out[1] = std::uint32_t(block);
@@ -57,7 +79,7 @@ inline void AttributedPattern::add_candidate(std::int32_t u, const std::uint32_t
   candidate_blocks_.push_back(block);
 }
 
-void AttributedPattern::start(std::int32_t first, const SearchGraph& search, std::vector<std::uint8_t>& seen) {
+void AttributedPattern::start(std::int32_t first, const SearchGraph& search, NodeMarks& seen) {
   const std::size_t words = search.words();
   level = 1;
   root = first;
@@ -69,13 +91,13 @@ void AttributedPattern::start(std::int32_t first, const SearchGraph& search, std
   candidate_rows_.clear();
   candidate_blocks_.clear();
   fresh_.clear();
-  seen[std::size_t(first)] = 1;
+  seen.set(first);
   fresh_.push_back(first);
   const std::uint64_t block = search.block_of(first);
   const std::uint32_t* entry = search.entries(block);
   for (std::uint32_t k = 0; k < search.degree(block); ++k, entry += search.stride()) {
     const auto w = std::int32_t(entry[0]);
-    seen[std::size_t(w)] = 1;
+    seen.set(w);
     fresh_.push_back(w);
     if (w > first) {
       add_candidate(w, entry + SearchGraph::kHeader, block_at(entry), words);
@@ -87,7 +109,7 @@ void AttributedPattern::start(std::int32_t first, const SearchGraph& search, std
 }
 
 void AttributedPattern::extend(const AttributedPattern& parent, std::size_t index, const SearchGraph& search,
-                               std::vector<std::uint8_t>& seen) {
+                               NodeMarks& seen) {
   const std::size_t words = search.words();
   // The added node's block is read last; fetching it now overlaps the miss with the copying.
   const std::uint64_t block = parent.candidate_blocks_[index];
@@ -102,9 +124,39 @@ void AttributedPattern::extend(const AttributedPattern& parent, std::size_t inde
     return count_shared_ones(shared, Words{row, words}) >= min_sup;
   };
   // With the profile unchanged, every member of the parent's groups keeps its support.
-  const bool unchanged = equals(shared, parent.profile.words());
-  auto stays = [&](const std::uint32_t* row) { return unchanged || keeps_support(row); };
+  if (equals(shared, parent.profile.words())) {
+    copy_members(parent, index, words);
+  } else {
+    filter_members(parent, index, words, min_sup);
+  }
 
+  // New neighbours, ascending since the neighbour lists are: those not above root are excluded, the
+  // others are merged into the later candidates. The support test reads the row in the block, so
+  // it goes first: seen is a scattered read.
+  fresh_.clear();
+  later_.clear();
+  const std::uint32_t* entry = search.entries(block);
+  for (std::uint32_t k = 0; k < search.degree(block); ++k, entry += search.stride()) {
+    const auto w = std::int32_t(entry[0]);
+    if (!keeps_support(entry + SearchGraph::kHeader) || seen.test(w)) continue;
+    seen.set(w);
+    fresh_.push_back(w);
+    if (w <= root) {
+      add_excluded(w, entry + SearchGraph::kHeader, words);
+    } else {
+      later_.push_back(entry);
+    }
+  }
+  if (!later_.empty()) merge_later(words);
+}
+
+// The members of parent that keep their support under profile, in their new groups: the candidates
+// before index become excluded; the rest of the added node's own group stays earlier candidates,
+// and an earlier node passes the later group on as it is.
+void AttributedPattern::filter_members(const AttributedPattern& parent, std::size_t index, std::size_t words,
+                                       std::int32_t min_sup) {
+  const Words shared = profile.words();
+  auto stays = [&](const std::uint32_t* row) { return count_shared_ones(shared, Words{row, words}) >= min_sup; };
   excluded.clear();
   excluded_rows_.clear();
   for (std::size_t i = 0; i < parent.excluded.size(); ++i) {
@@ -116,10 +168,7 @@ void AttributedPattern::extend(const AttributedPattern& parent, std::size_t inde
   for (std::size_t i = 0; i < index; ++i) {
     if (stays(from_rows + i * words)) add_excluded(from[i], from_rows + i * words, words);
   }
-  // The rest of the added node's own group stays earlier candidates; an earlier node passes the later
-  // group on as it is.
-  const bool from_first = index < parent.second_begin;
-  const std::size_t first_end = from_first ? parent.second_begin : parent.candidates.size();
+  const std::size_t first_end = index < parent.second_begin ? parent.second_begin : parent.candidates.size();
   candidates.clear();
   candidate_rows_.clear();
   candidate_blocks_.clear();
@@ -132,25 +181,20 @@ void AttributedPattern::extend(const AttributedPattern& parent, std::size_t inde
   keep_candidates(index + 1, first_end);
   second_begin = candidates.size();
   keep_candidates(first_end, parent.candidates.size());
+}
 
-  // New neighbours, ascending since the neighbour lists are: those not above root are excluded, the
-  // others are merged into the later candidates. The support test reads the row in the block, so
-  // it goes first: seen is a scattered read.
-  fresh_.clear();
-  later_.clear();
-  const std::uint32_t* entry = search.entries(block);
-  for (std::uint32_t k = 0; k < search.degree(block); ++k, entry += search.stride()) {
-    const auto w = std::int32_t(entry[0]);
-    if (!keeps_support(entry + SearchGraph::kHeader) || seen[std::size_t(w)] != 0) continue;
-    seen[std::size_t(w)] = 1;
-    fresh_.push_back(w);
-    if (w <= root) {
-      add_excluded(w, entry + SearchGraph::kHeader, words);
-    } else {
-      later_.push_back(entry);
-    }
-  }
-  if (!later_.empty()) merge_later(words);
+// filter_members when every member keeps its support: whole ranges are copied.
+void AttributedPattern::copy_members(const AttributedPattern& parent, std::size_t index, std::size_t words) {
+  const auto cut = std::ptrdiff_t(index);
+  const auto row_cut = std::ptrdiff_t(index * words);
+  excluded.assign(parent.excluded.begin(), parent.excluded.end());
+  excluded.insert(excluded.end(), parent.candidates.begin(), parent.candidates.begin() + cut);
+  excluded_rows_.assign(parent.excluded_rows_.begin(), parent.excluded_rows_.end());
+  excluded_rows_.insert(excluded_rows_.end(), parent.candidate_rows_.begin(), parent.candidate_rows_.begin() + row_cut);
+  candidates.assign(parent.candidates.begin() + cut + 1, parent.candidates.end());
+  candidate_rows_.assign(parent.candidate_rows_.begin() + row_cut + std::ptrdiff_t(words), parent.candidate_rows_.end());
+  candidate_blocks_.assign(parent.candidate_blocks_.begin() + cut + 1, parent.candidate_blocks_.end());
+  second_begin = index < parent.second_begin ? parent.second_begin - index - 1 : candidates.size();
 }
 
 // Merges the new later candidates (later_) into candidates[second_begin, end) from the back, moving
@@ -178,8 +222,8 @@ void AttributedPattern::merge_later(std::size_t words) {
   }
 }
 
-void AttributedPattern::release(std::vector<std::uint8_t>& seen) const {
-  for (const std::int32_t w : fresh_) seen[std::size_t(w)] = 0;
+void AttributedPattern::release(NodeMarks& seen) const {
+  for (const std::int32_t w : fresh_) seen.reset(w);
 }
 
 bool AttributedPattern::covered(std::size_t index, const SearchGraph& search) const {

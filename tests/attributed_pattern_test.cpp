@@ -40,14 +40,14 @@ struct Chain {
   AttributeTable table;
   AdjacencyList graph;
   SearchGraph search;
-  std::vector<std::uint8_t> seen;
+  NodeMarks seen;
   std::vector<AttributedPattern> patterns;
 
   Chain(const std::vector<std::vector<int>>& rows, const std::vector<Edge>& edges, int min_sup)
       : table(make_table(rows)),
         graph(make_graph(table, edges, min_sup)),
         search{graph, table, min_sup},
-        seen(std::size_t(table.rows) + 1, 0) {}
+        seen(std::size_t(table.rows) + 1) {}
 
   const AttributedPattern& grow(const Nodes& nodes) {
     for (const AttributedPattern& p : patterns) p.release(seen);
