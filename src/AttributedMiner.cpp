@@ -50,13 +50,14 @@ void AttributedMiner::process() {
 std::uint64_t AttributedMiner::enumerate() {
   // A negative MIN_GRAPH_SIZE exceeds every pattern size: nothing can be reported.
   if (min_graph_size >= 0) {
-    seen.assign(std::size_t(attributes.rows) + 1, 0);
+    seen = NodeMarks(std::size_t(attributes.rows) + 1);
+    const SearchGraph search(graph, attributes, min_sup);
     for (std::int32_t root = 1; root <= attributes.rows; ++root) {
       if (attributes.ones(root) < min_sup) continue;
       if (output.enabled()) {
-        search_from<true>(root);
+        search_from<true>(root, search);
       } else {
-        search_from<false>(root);
+        search_from<false>(root, search);
       }
     }
   }
@@ -68,8 +69,7 @@ std::uint64_t AttributedMiner::enumerate() {
 // the process stack. patterns[d] is the pattern at depth d of the current chain; frames[d] says
 // which of its candidates comes next.
 template <bool kWriteLines>
-void AttributedMiner::search_from(std::int32_t root) {
-  const SearchGraph search{graph, attributes, min_sup};
+void AttributedMiner::search_from(std::int32_t root, const SearchGraph& search) {
   if (patterns.empty()) {
     patterns.resize(1);
     frames.resize(1);

@@ -38,7 +38,7 @@ class AttributedMiner {
 
   void build_graph(const std::vector<Edge>& edges);
   template <bool kWriteLines>
-  void search_from(std::int32_t root);
+  void search_from(std::int32_t root, const SearchGraph& search);
   template <bool kWriteLines>
   void report(std::size_t depth);
 
@@ -52,7 +52,7 @@ class AttributedMiner {
   // Search state, one entry per depth of the current chain of patterns; reused from root to root.
   std::vector<AttributedPattern> patterns;
   std::vector<Frame> frames;
-  std::vector<std::uint8_t> seen;    // see AttributedPattern
+  NodeMarks seen;                    // see AttributedPattern
   std::vector<std::int32_t> sorted;  // the nodes of a reported pattern
   std::vector<char> line;
 };

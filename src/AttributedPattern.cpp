@@ -1,112 +1,246 @@
 #include "AttributedPattern.h"
 
 #include <algorithm>
+#include <new>
 
-void AttributedPattern::start(std::int32_t first, const SearchGraph& search,
-                              std::vector<std::uint8_t>& seen) {
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
+ScatteredWords::ScatteredWords(std::size_t size) {
+  constexpr std::size_t kPage = std::size_t(2) << 20;
+  const std::size_t bytes = (std::max<std::size_t>(size, 1) * sizeof(std::uint32_t) + kPage - 1) / kPage * kPage;
+  data_.reset(static_cast<std::uint32_t*>(std::aligned_alloc(kPage, bytes)));
+  if (!data_) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  madvise(data_.get(), bytes, MADV_HUGEPAGE);  // only a hint: without it the pages are small
+#endif
+}
+
+namespace {
+
+std::uint64_t block_at(const std::uint32_t* entry) {
+  return std::uint64_t(entry[1]) | std::uint64_t(entry[2]) << 32;
+}
+
+// Appends a row of words. Rows are a few words long: a plain loop beats a call to memmove.
+inline void append_row(std::vector<std::uint32_t>& rows, const std::uint32_t* row, std::size_t words) {
+  for (std::size_t i = 0; i < words; ++i) rows.push_back(row[i]);
+}
+
+}  // namespace
+
+namespace {
+
+std::span<const std::int32_t> neighbours_of(const AdjacencyList& graph, std::size_t u) {
+  return std::int64_t(u) < graph.node_slots() ? graph.of(std::int32_t(u)) : std::span<const std::int32_t>{};
+}
+
+// The position of every node's block, and the total size, as the last entry.
+std::vector<std::uint64_t> block_positions(const AdjacencyList& graph, std::size_t slots, std::size_t stride) {
+  std::vector<std::uint64_t> positions(slots + 1);
+  for (std::size_t u = 0; u < slots; ++u) positions[u + 1] = positions[u] + 1 + neighbours_of(graph, u).size() * stride;
+  return positions;
+}
+
+}  // namespace
+
+SearchGraph::SearchGraph(const AdjacencyList& graph, const AttributeTable& table, std::int32_t support)
+    : attributes(table),
+      min_sup(support),
+      blocks_of(block_positions(graph, std::size_t(table.rows) + 1, stride())),
+      blocks(blocks_of.back()) {
+  const std::size_t slots = std::size_t(table.rows) + 1;
+  auto neighbours = [&](std::size_t u) { return neighbours_of(graph, u); };
+  for (std::size_t u = 0; u < slots; ++u) {
+    std::uint32_t* out = blocks.data() + blocks_of[u];
+    *out++ = std::uint32_t(neighbours(u).size());
+    for (const std::int32_t w : neighbours(u)) {
+      const std::uint64_t block = blocks_of[std::size_t(w)];
+      out[0] = std::uint32_t(w);
+      out[1] = std::uint32_t(block);
+      out[2] = std::uint32_t(block >> 32);
+      const Words row = table.row(w);
+      std::copy(row.begin(), row.end(), out + kHeader);
+      out += stride();
+    }
+  }
+}
+
+inline void AttributedPattern::add_excluded(std::int32_t u, const std::uint32_t* row, std::size_t words) {
+  excluded.push_back(u);
+  append_row(excluded_rows_, row, words);
+}
+
+inline void AttributedPattern::add_candidate(std::int32_t u, const std::uint32_t* row, std::uint64_t block,
+                                      std::size_t words) {
+  candidates.push_back(u);
+  append_row(candidate_rows_, row, words);
+  candidate_blocks_.push_back(block);
+}
+
+void AttributedPattern::start(std::int32_t first, const SearchGraph& search, NodeMarks& seen) {
+  const std::size_t words = search.words();
   level = 1;
   root = first;
   node = first;
   profile.assign_and(search.attributes.attribute_count, search.row(first), search.row(first));
   excluded.clear();
+  excluded_rows_.clear();
   candidates.clear();
+  candidate_rows_.clear();
+  candidate_blocks_.clear();
   fresh_.clear();
-  seen[std::size_t(first)] = 1;
+  seen.set(first);
   fresh_.push_back(first);
-  for (const std::int32_t w : search.graph.of(first)) {
-    seen[std::size_t(w)] = 1;
+  const std::uint64_t block = search.block_of(first);
+  const std::uint32_t* entry = search.entries(block);
+  for (std::uint32_t k = 0; k < search.degree(block); ++k, entry += search.stride()) {
+    const auto w = std::int32_t(entry[0]);
+    seen.set(w);
     fresh_.push_back(w);
     if (w > first) {
-      candidates.push_back(w);
+      add_candidate(w, entry + SearchGraph::kHeader, block_at(entry), words);
     } else {
-      excluded.push_back(w);
+      add_excluded(w, entry + SearchGraph::kHeader, words);
     }
   }
   second_begin = candidates.size();
 }
 
 void AttributedPattern::extend(const AttributedPattern& parent, std::size_t index, const SearchGraph& search,
-                               std::vector<std::uint8_t>& seen) {
-  const std::int32_t added = parent.candidates[index];
+                               NodeMarks& seen) {
+  const std::size_t words = search.words();
+  // The added node's block is read last; fetching it now overlaps the miss with the copying.
+  const std::uint64_t block = parent.candidate_blocks_[index];
+  __builtin_prefetch(search.entries(block) - 1);
   level = parent.level + 1;
   root = parent.root;
-  node = added;
-  profile.assign_and(parent.profile.size(), parent.profile.words(), search.row(added));
+  node = parent.candidates[index];
+  profile.assign_and(parent.profile.size(), parent.profile.words(), parent.candidate_row(index, words));
   const Words shared = profile.words();
   const std::int32_t min_sup = search.min_sup;
-  auto keeps_support = [&](std::int32_t u) { return count_shared_ones(shared, search.row(u)) >= min_sup; };
+  auto keeps_support = [&](const std::uint32_t* row) {
+    return count_shared_ones(shared, Words{row, words}) >= min_sup;
+  };
   // With the profile unchanged, every member of the parent's groups keeps its support.
-  const bool unchanged = equals(shared, parent.profile.words());
-  auto stays = [&](std::int32_t u) { return unchanged || keeps_support(u); };
-
-  excluded.clear();
-  for (const std::int32_t u : parent.excluded) {
-    if (stays(u)) excluded.push_back(u);
-  }
-  const std::int32_t* const from = parent.candidates.data();
-  for (std::size_t i = 0; i < index; ++i) {
-    if (stays(from[i])) excluded.push_back(from[i]);
-  }
-  // The rest of the added node's own group stays earlier candidates; an earlier node passes the later
-  // group on as it is.
-  const bool from_first = index < parent.second_begin;
-  const std::size_t first_end = from_first ? parent.second_begin : parent.candidates.size();
-  candidates.clear();
-  for (std::size_t i = index + 1; i < first_end; ++i) {
-    if (stays(from[i])) candidates.push_back(from[i]);
-  }
-  second_begin = candidates.size();
-  for (std::size_t i = first_end; i < parent.candidates.size(); ++i) {
-    if (stays(from[i])) candidates.push_back(from[i]);
+  if (equals(shared, parent.profile.words())) {
+    copy_members(parent, index, words);
+  } else {
+    filter_members(parent, index, words, min_sup);
   }
 
   // New neighbours, ascending since the neighbour lists are: those not above root are excluded, the
-  // others (a suffix of fresh_) are merged into the later candidates.
+  // others are merged into the later candidates. The support test reads the row in the block, so
+  // it goes first: seen is a scattered read.
   fresh_.clear();
-  std::size_t above_root = 0;
-  for (const std::int32_t w : search.graph.of(added)) {
-    if (seen[std::size_t(w)] != 0 || !keeps_support(w)) continue;
-    seen[std::size_t(w)] = 1;
+  later_.clear();
+  const std::uint32_t* entry = search.entries(block);
+  for (std::uint32_t k = 0; k < search.degree(block); ++k, entry += search.stride()) {
+    const auto w = std::int32_t(entry[0]);
+    if (!keeps_support(entry + SearchGraph::kHeader) || seen.test(w)) continue;
+    seen.set(w);
     fresh_.push_back(w);
     if (w <= root) {
-      excluded.push_back(w);
-      above_root = fresh_.size();
+      add_excluded(w, entry + SearchGraph::kHeader, words);
+    } else {
+      later_.push_back(entry);
     }
   }
-  if (above_root == fresh_.size()) return;
-  const std::size_t old_end = candidates.size();
-  candidates.resize(old_end + (fresh_.size() - above_root));
-  // Merge from the back: the later candidates in candidates[second_begin, old_end) and the new ones.
-  std::size_t i = old_end;
-  std::size_t j = fresh_.size();
-  std::size_t k = candidates.size();
-  while (j > above_root) {
-    if (i > second_begin && candidates[i - 1] > fresh_[j - 1]) {
-      candidates[--k] = candidates[--i];
+  if (!later_.empty()) merge_later(words);
+}
+
+// The members of parent that keep their support under profile, in their new groups: the candidates
+// before index become excluded; the rest of the added node's own group stays earlier candidates,
+// and an earlier node passes the later group on as it is.
+void AttributedPattern::filter_members(const AttributedPattern& parent, std::size_t index, std::size_t words,
+                                       std::int32_t min_sup) {
+  const Words shared = profile.words();
+  auto stays = [&](const std::uint32_t* row) { return count_shared_ones(shared, Words{row, words}) >= min_sup; };
+  excluded.clear();
+  excluded_rows_.clear();
+  for (std::size_t i = 0; i < parent.excluded.size(); ++i) {
+    const std::uint32_t* row = parent.excluded_rows_.data() + i * words;
+    if (stays(row)) add_excluded(parent.excluded[i], row, words);
+  }
+  const std::int32_t* const from = parent.candidates.data();
+  const std::uint32_t* const from_rows = parent.candidate_rows_.data();
+  for (std::size_t i = 0; i < index; ++i) {
+    if (stays(from_rows + i * words)) add_excluded(from[i], from_rows + i * words, words);
+  }
+  const std::size_t first_end = index < parent.second_begin ? parent.second_begin : parent.candidates.size();
+  candidates.clear();
+  candidate_rows_.clear();
+  candidate_blocks_.clear();
+  auto keep_candidates = [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      const std::uint32_t* row = from_rows + i * words;
+      if (stays(row)) add_candidate(from[i], row, parent.candidate_blocks_[i], words);
+    }
+  };
+  keep_candidates(index + 1, first_end);
+  second_begin = candidates.size();
+  keep_candidates(first_end, parent.candidates.size());
+}
+
+// filter_members when every member keeps its support: whole ranges are copied.
+void AttributedPattern::copy_members(const AttributedPattern& parent, std::size_t index, std::size_t words) {
+  const auto cut = std::ptrdiff_t(index);
+  const auto row_cut = std::ptrdiff_t(index * words);
+  excluded.assign(parent.excluded.begin(), parent.excluded.end());
+  excluded.insert(excluded.end(), parent.candidates.begin(), parent.candidates.begin() + cut);
+  excluded_rows_.assign(parent.excluded_rows_.begin(), parent.excluded_rows_.end());
+  excluded_rows_.insert(excluded_rows_.end(), parent.candidate_rows_.begin(), parent.candidate_rows_.begin() + row_cut);
+  candidates.assign(parent.candidates.begin() + cut + 1, parent.candidates.end());
+  candidate_rows_.assign(parent.candidate_rows_.begin() + row_cut + std::ptrdiff_t(words), parent.candidate_rows_.end());
+  candidate_blocks_.assign(parent.candidate_blocks_.begin() + cut + 1, parent.candidate_blocks_.end());
+  second_begin = index < parent.second_begin ? parent.second_begin - index - 1 : candidates.size();
+}
+
+// Merges the new later candidates (later_) into candidates[second_begin, end) from the back, moving
+// the rows and blocks along.
+void AttributedPattern::merge_later(std::size_t words) {
+  std::size_t i = candidates.size();
+  std::size_t j = later_.size();
+  std::size_t k = i + j;
+  candidates.resize(k);
+  candidate_rows_.resize(k * words);
+  candidate_blocks_.resize(k);
+  while (j > 0) {
+    --k;
+    if (i > second_begin && candidates[i - 1] > std::int32_t(later_[j - 1][0])) {
+      --i;
+      candidates[k] = candidates[i];
+      candidate_blocks_[k] = candidate_blocks_[i];
+      std::copy_n(candidate_rows_.data() + i * words, words, candidate_rows_.data() + k * words);
     } else {
-      candidates[--k] = fresh_[--j];
+      const std::uint32_t* entry = later_[--j];
+      candidates[k] = std::int32_t(entry[0]);
+      candidate_blocks_[k] = block_at(entry);
+      std::copy_n(entry + SearchGraph::kHeader, words, candidate_rows_.data() + k * words);
     }
   }
 }
 
-void AttributedPattern::release(std::vector<std::uint8_t>& seen) const {
-  for (const std::int32_t w : fresh_) seen[std::size_t(w)] = 0;
+void AttributedPattern::release(NodeMarks& seen) const {
+  for (const std::int32_t w : fresh_) seen.reset(w);
 }
 
 bool AttributedPattern::covered(std::size_t index, const SearchGraph& search) const {
+  const std::size_t words = search.words();
   const Words shared = profile.words();
-  const Words added = search.row(candidates[index]);
-  for (const std::int32_t u : excluded) {
-    if (covers_and(search.row(u), shared, added)) return true;
+  const Words added = candidate_row(index, words);
+  for (std::size_t i = 0; i < excluded.size(); ++i) {
+    if (covers_and(excluded_row(i, words), shared, added)) return true;
   }
   for (std::size_t i = 0; i < index; ++i) {
-    if (covers_and(search.row(candidates[i]), shared, added)) return true;
+    if (covers_and(candidate_row(i, words), shared, added)) return true;
   }
   return false;
 }
 
 bool AttributedPattern::same_profile(std::size_t index, const SearchGraph& search) const {
-  return covers(search.row(candidates[index]), profile.words());
+  return covers(candidate_row(index, search.words()), profile.words());
 }
 
 std::size_t AttributedPattern::index_of(std::int32_t wanted) const {

@@ -18,34 +18,88 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "BitMap.h"
 #include "helpers.h"
 
-// What every pattern of a search reads: the graph of kept edges, each neighbour list ascending, the
-// packed attribute rows, and the support threshold.
-struct SearchGraph {
-  const AdjacencyList& graph;
+// A fixed-size array of words for data read at random: on Linux it asks for 2 MiB pages, since with
+// 4 KiB pages a scattered read often costs a page-table walk on top of the cache miss.
+class ScatteredWords {
+ public:
+  explicit ScatteredWords(std::size_t size);
+
+  std::uint32_t* data() { return data_.get(); }
+  const std::uint32_t* data() const { return data_.get(); }
+  std::uint32_t operator[](std::size_t i) const { return data_.get()[i]; }
+
+ private:
+  struct Free {
+    void operator()(std::uint32_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<std::uint32_t, Free> data_;
+};
+
+// What every pattern of a search reads: each node's neighbours in the graph of kept edges, ascending,
+// the packed attribute rows, and the support threshold.
+//
+// Extending a pattern reads the added node's neighbour list and every neighbour's row. Node numbers
+// carry no locality, so these reads would land all over memory; instead each node has one block
+// holding its degree and, per neighbour, its number, the position of its own block and a copy of
+// its row: one contiguous read per extension. Patterns keep a member's row and block position next
+// to its number for the same reason.
+class SearchGraph {
+ public:
+  // One neighbour in a block: node, block position (two words, low first), row.
+  static constexpr std::size_t kHeader = 3;
+
+  SearchGraph(const AdjacencyList& graph, const AttributeTable& attributes, std::int32_t min_sup);
+
+  Words row(std::int32_t node) const { return attributes.row(node); }
+  std::size_t words() const { return attributes.words_per_row; }
+  std::size_t stride() const { return kHeader + words(); }
+  std::uint64_t block_of(std::int32_t node) const { return blocks_of[std::size_t(node)]; }
+  // The neighbour entries of the block at position and their number.
+  const std::uint32_t* entries(std::uint64_t block) const { return blocks.data() + block + 1; }
+  std::uint32_t degree(std::uint64_t block) const { return blocks[block]; }
+
   const AttributeTable& attributes;
   std::int32_t min_sup;
 
-  Words row(std::int32_t node) const { return attributes.row(node); }
+ private:
+  std::vector<std::uint64_t> blocks_of;
+  ScatteredWords blocks;
+};
+
+// One mark per node, as bits: an eighth of the bytes keeps the marks of a million nodes in cache,
+// where the scattered tests of an extension find them.
+class NodeMarks {
+ public:
+  explicit NodeMarks(std::size_t nodes = 0) : bits_((nodes + 63) / 64, 0) {}
+
+  bool test(std::int32_t u) const { return (bits_[std::size_t(u) >> 6] >> (u & 63) & 1) != 0; }
+  void set(std::int32_t u) { bits_[std::size_t(u) >> 6] |= std::uint64_t(1) << (u & 63); }
+  void reset(std::int32_t u) { bits_[std::size_t(u) >> 6] &= ~(std::uint64_t(1) << (u & 63)); }
+
+ private:
+  std::vector<std::uint64_t> bits_;
 };
 
 class AttributedPattern {
  public:
   // The single-node pattern of node: its neighbours above node are the earlier candidates, the others
   // are excluded.
-  void start(std::int32_t node, const SearchGraph& search, std::vector<std::uint8_t>& seen);
+  void start(std::int32_t node, const SearchGraph& search, NodeMarks& seen);
   // parent extended by its candidate at index. The candidates after it stay candidates, those before
   // it become excluded (a later candidate also excludes all the earlier ones); the added node's new
   // neighbours become later candidates when above root, excluded otherwise. Members that no longer
   // share min_sup attributes with the new profile are dropped.
   void extend(const AttributedPattern& parent, std::size_t index, const SearchGraph& search,
-              std::vector<std::uint8_t>& seen);
+              NodeMarks& seen);
   // Clears the marks this pattern set in seen.
-  void release(std::vector<std::uint8_t>& seen) const;
+  void release(NodeMarks& seen) const;
 
   bool is_maximal() const { return excluded.empty() && candidates.empty(); }
   // True when an excluded neighbour, or a candidate before the one at index, keeps every attribute
@@ -57,6 +111,10 @@ class AttributedPattern {
   // The index of a candidate, or candidates.size() when node is none.
   std::size_t index_of(std::int32_t node) const;
 
+  // The rows of the members, in the order of excluded and candidates, words() words each.
+  Words excluded_row(std::size_t i, std::size_t words) const { return {excluded_rows_.data() + i * words, words}; }
+  Words candidate_row(std::size_t i, std::size_t words) const { return {candidate_rows_.data() + i * words, words}; }
+
   std::int32_t level = 0;
   std::int32_t root = 0;
   std::int32_t node = 0;  // the node added last
@@ -66,5 +124,15 @@ class AttributedPattern {
   std::size_t second_begin = 0;  // candidates from here on are the later ones
 
  private:
-  std::vector<std::int32_t> fresh_;  // the nodes this pattern marked in seen, ascending
+  void filter_members(const AttributedPattern& parent, std::size_t index, std::size_t words, std::int32_t min_sup);
+  void copy_members(const AttributedPattern& parent, std::size_t index, std::size_t words);
+  void merge_later(std::size_t words);
+  void add_excluded(std::int32_t u, const std::uint32_t* row, std::size_t words);
+  void add_candidate(std::int32_t u, const std::uint32_t* row, std::uint64_t block, std::size_t words);
+
+  std::vector<std::uint32_t> excluded_rows_;
+  std::vector<std::uint32_t> candidate_rows_;
+  std::vector<std::uint64_t> candidate_blocks_;  // the block of each candidate
+  std::vector<std::int32_t> fresh_;              // the nodes this pattern marked in seen, ascending
+  std::vector<const std::uint32_t*> later_;      // the entries of the new later candidates, ascending
 };

@@ -40,14 +40,14 @@ struct Chain {
   AttributeTable table;
   AdjacencyList graph;
   SearchGraph search;
-  std::vector<std::uint8_t> seen;
+  NodeMarks seen;
   std::vector<AttributedPattern> patterns;
 
   Chain(const std::vector<std::vector<int>>& rows, const std::vector<Edge>& edges, int min_sup)
       : table(make_table(rows)),
         graph(make_graph(table, edges, min_sup)),
         search{graph, table, min_sup},
-        seen(std::size_t(table.rows) + 1, 0) {}
+        seen(std::size_t(table.rows) + 1) {}
 
   const AttributedPattern& grow(const Nodes& nodes) {
     for (const AttributedPattern& p : patterns) p.release(seen);
@@ -206,3 +206,17 @@ TEST(AttributedPattern, AgreesWithTheReferencePatternOnRandomGraphs) {
 }
 
 }  // namespace
+
+// The seen marks are bits packed 64 to a word: marks on either side of a word boundary stay apart.
+TEST(NodeMarks, SetsAndClearsSingleNodesAcrossWords) {
+  NodeMarks marks(200);
+  const Nodes nodes{0, 1, 63, 64, 65, 127, 128, 199};
+  for (const std::int32_t u : nodes) marks.set(u);
+  for (std::int32_t u = 0; u < 200; ++u) {
+    EXPECT_EQ(marks.test(u), std::count(nodes.begin(), nodes.end(), u) == 1) << u;
+  }
+  marks.reset(64);
+  EXPECT_FALSE(marks.test(64));
+  EXPECT_TRUE(marks.test(63));
+  EXPECT_TRUE(marks.test(65));
+}
