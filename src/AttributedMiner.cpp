@@ -15,6 +15,14 @@ AttributedMiner::AttributedMiner(int argc, char** argv) {
                                           ", the number of lines of the attribute file " + attributes_path);
     build_graph(edges.edges);
   }
+  // Refuse a graph whose search tables cannot fit before the output is touched: Linux would rather
+  // kill the process half way than fail the allocation.
+  const std::uint64_t needed = SearchGraph::bytes_needed(graph, attributes);
+  const std::uint64_t available = available_memory();
+  if (needed > available) {
+    fail(graph_path, "the search tables for this graph and " + attributes_path + " would need " +
+                         format_bytes(needed) + " of memory, and " + format_bytes(available) + " is available");
+  }
   if (argc == 7) output.open(argv[6], {graph_path, attributes_path});
 }
 

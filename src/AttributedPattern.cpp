@@ -45,6 +45,13 @@ std::vector<std::uint64_t> block_positions(const AdjacencyList& graph, std::size
 
 }  // namespace
 
+std::uint64_t SearchGraph::bytes_needed(const AdjacencyList& graph, const AttributeTable& table) {
+  const std::uint64_t slots = std::uint64_t(table.rows) + 1;
+  const std::uint64_t entries = graph.neighbours.size();
+  return (slots + entries * (kHeader + table.words_per_row)) * sizeof(std::uint32_t) +
+         (slots + 1) * sizeof(std::uint64_t);
+}
+
 SearchGraph::SearchGraph(const AdjacencyList& graph, const AttributeTable& table, std::int32_t support)
     : attributes(table),
       min_sup(support),

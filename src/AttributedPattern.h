@@ -56,6 +56,8 @@ class SearchGraph {
   static constexpr std::size_t kHeader = 3;
 
   SearchGraph(const AdjacencyList& graph, const AttributeTable& attributes, std::int32_t min_sup);
+  // The bytes the blocks of this graph take: a row per neighbour entry, so edges times row width.
+  static std::uint64_t bytes_needed(const AdjacencyList& graph, const AttributeTable& attributes);
 
   Words row(std::int32_t node) const { return attributes.row(node); }
   std::size_t words() const { return attributes.words_per_row; }
