@@ -103,21 +103,28 @@ bool LineReader::next(std::string_view& line) {
   for (;;) {
     const char* start = buffer_.data() + begin_;
     const std::size_t available = end_ - begin_;
-    const void* feed = std::memchr(start + scanned, '\n', available - scanned);
+    const auto* feed = static_cast<const char*>(std::memchr(start + scanned, '\n', available - scanned));
+    const std::size_t limit = feed != nullptr ? std::size_t(feed - start) : available;
+    // A carriage return ends a line as well, before a line feed or alone (as in files from old Mac
+    // systems). One that closes the data read so far may yet be followed by a line feed.
+    const auto* cr = static_cast<const char*>(std::memchr(start, '\r', limit));
     std::size_t length;
-    if (feed != nullptr) {
-      length = std::size_t(static_cast<const char*>(feed) - start);
-      begin_ += length + 1;
+    std::size_t consumed;
+    if (cr != nullptr && (cr + 1 < start + available || at_eof_)) {
+      length = std::size_t(cr - start);
+      consumed = length + 1 + (cr + 1 < start + available && cr[1] == '\n' ? 1 : 0);
+    } else if (feed != nullptr) {
+      length = limit;
+      consumed = length + 1;
     } else if (at_eof_) {
       if (available == 0) return false;
-      length = available;
-      begin_ = end_;
+      length = consumed = available;
     } else {
       scanned = available;
       refill();
       continue;
     }
-    if (length > 0 && start[length - 1] == '\r') --length;
+    begin_ += consumed;
     line = std::string_view(start, length);
     ++line_number_;
     return true;

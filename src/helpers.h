@@ -31,9 +31,9 @@ class QuarnError : public std::runtime_error {
 // The text of a line as it goes into an error message: quoted, cut short when very long.
 std::string quoted_excerpt(std::string_view text);
 
-// Reads a file line by line through one large buffer. A line is everything up to a line feed; the
-// line feed, and a carriage return just before it, are not part of the line. A byte-order mark at
-// the start of the file is skipped. Lines may be of any length.
+// Reads a file line by line through one large buffer. A line ends at a line feed, a carriage return
+// and line feed, or a carriage return alone; the line end is not part of the line. A byte-order mark
+// at the start of the file is skipped. Lines may be of any length.
 class LineReader {
  public:
   explicit LineReader(std::string path);  // throws QuarnError when the file cannot be read
