@@ -33,9 +33,8 @@ AttributedMiner::AttributedMiner(AttributeTable table, const std::vector<Edge>& 
   if (!output_name.empty()) output.open(output_name, {});
 }
 
-// An edge enters the graph when both ends have min_sup attributes and share min_sup of them. Node 0
-// has no row, so its edges never enter, whatever min_sup is.
-void AttributedMiner::build_graph(const std::vector<Edge>& edges) {
+std::vector<std::uint8_t> cohesive_edges(const AttributeTable& attributes, const std::vector<Edge>& edges,
+                                         std::int32_t min_sup) {
   std::vector<std::uint8_t> keep(edges.size(), 0);
   for (std::size_t i = 0; i < edges.size(); ++i) {
     const Edge e = edges[i];
@@ -43,7 +42,11 @@ void AttributedMiner::build_graph(const std::vector<Edge>& edges) {
               attributes.ones(e.second) >= min_sup &&
               get_shared_properties_count(attributes, e.first, e.second) >= min_sup;
   }
-  graph = build_simple_graph(edges, attributes.rows, keep);
+  return keep;
+}
+
+void AttributedMiner::build_graph(const std::vector<Edge>& edges) {
+  graph = build_simple_graph(edges, attributes.rows, cohesive_edges(attributes, edges, min_sup));
   // The search reads neighbour lists in ascending order; nothing else depends on their order.
   for (std::int32_t u = 0; u < graph.node_slots(); ++u) {
     std::sort(graph.neighbours.begin() + graph.offsets[std::size_t(u)],

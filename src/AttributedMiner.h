@@ -16,6 +16,11 @@
 #include "Output.h"
 #include "helpers.h"
 
+// Which edges enter the graph: those whose ends both have min_sup attributes and share min_sup of
+// them. Node 0 has no row, so its edges never enter, whatever min_sup is.
+std::vector<std::uint8_t> cohesive_edges(const AttributeTable& attributes, const std::vector<Edge>& edges,
+                                         std::int32_t min_sup);
+
 class AttributedMiner {
  public:
   // MCS GRAPH_INPUT_FILE ATTRIBUTES_INPUT_FILE MIN_SUP MIN_GRAPH_SIZE [OUTPUT_FILE]: converts the two

@@ -59,11 +59,6 @@ Miner::Miner(int argc, char** argv) {
   if (argc == 4) output.open(argv[3], {graph_path});
 }
 
-Miner::Miner(AdjacencyList prepared, const std::string& output_name) : graph(std::move(prepared)) {
-  allocate_state();
-  if (!output_name.empty()) output.open(output_name, {});
-}
-
 void Miner::allocate_state() {
   max_node = std::int32_t(graph.node_slots() - 1);
   const std::size_t slots = std::size_t(graph.node_slots());

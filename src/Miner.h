@@ -33,8 +33,6 @@ class Miner {
  public:
   // CIS GRAPH_INPUT_FILE [OUTPUT_FILE]: reads and checks the graph, then opens the output.
   Miner(int argc, char** argv);
-  // A prepared graph; patterns go to output_name ("" counts only, "-" is standard output).
-  Miner(AdjacencyList graph, const std::string& output_name);
 
   // Runs the search, completes the output, then prints the count line.
   void process();

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 
 void fail(const std::string& path, std::string_view what) {
   throw QuarnError(path + ": " + std::string(what));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 
+#include "AttributedMiner.h"
 #include "AttributedPattern.h"
 #include "reference_mcs.h"
 
@@ -27,7 +28,7 @@ AttributeTable make_table(const std::vector<std::vector<int>>& rows) {
 
 // The graph of kept edges, neighbour lists ascending, as the miner builds it.
 AdjacencyList make_graph(const AttributeTable& table, const std::vector<Edge>& edges, int min_sup) {
-  AdjacencyList graph = build_simple_graph(edges, table.rows, reference_kept_edges(table, edges, min_sup));
+  AdjacencyList graph = build_simple_graph(edges, table.rows, cohesive_edges(table, edges, min_sup));
   for (std::int32_t u = 0; u < graph.node_slots(); ++u) {
     std::sort(graph.neighbours.begin() + graph.offsets[std::size_t(u)],
               graph.neighbours.begin() + graph.offsets[std::size_t(u) + 1]);

@@ -1,5 +1,7 @@
 #include "reference_mcs.h"
 
+#include "AttributedMiner.h"
+
 ReferencePattern::ReferencePattern(std::int32_t node, const AttributeTable& attributes,
                                    const AdjacencyList& graph)
     : level(1), root(node), nodes{node}, profile(attributes.attribute_count, attributes.row(node)) {
@@ -92,18 +94,6 @@ void ReferencePattern::append_line(std::string& line) const {
   line += '\n';
 }
 
-std::vector<std::uint8_t> reference_kept_edges(const AttributeTable& attributes,
-                                               const std::vector<Edge>& edges, int min_sup) {
-  std::vector<std::uint8_t> keep(edges.size(), 0);
-  for (std::size_t i = 0; i < edges.size(); ++i) {
-    const Edge e = edges[i];
-    keep[i] = e.first != 0 && e.second != 0 && attributes.ones(e.first) >= min_sup &&
-              attributes.ones(e.second) >= min_sup &&
-              get_shared_properties_count(attributes, e.first, e.second) >= min_sup;
-  }
-  return keep;
-}
-
 namespace {
 
 struct Search {
@@ -136,7 +126,7 @@ struct Search {
 
 std::string reference_mcs_lines(const AttributeTable& attributes, const std::vector<Edge>& edges, int min_sup,
                                 int min_graph_size) {
-  const std::vector<std::uint8_t> keep = reference_kept_edges(attributes, edges, min_sup);
+  const std::vector<std::uint8_t> keep = cohesive_edges(attributes, edges, min_sup);
   const AdjacencyList graph = build_simple_graph(edges, attributes.rows, keep);
   ReferenceLevel1 level1_patterns(std::size_t(attributes.rows) + 1);
   for (std::int32_t k = 1; k <= attributes.rows; ++k) {

@@ -35,10 +35,6 @@ class ReferencePattern {
   BitMap profile;
 };
 
-// The kept edges of the MCS mode: both ends with min_sup attributes, sharing min_sup, no node 0.
-std::vector<std::uint8_t> reference_kept_edges(const AttributeTable& attributes,
-                                               const std::vector<Edge>& edges, int min_sup);
-
 // Every pattern line of the search, in search order.
 std::string reference_mcs_lines(const AttributeTable& attributes, const std::vector<Edge>& edges, int min_sup,
                                 int min_graph_size);
