@@ -200,6 +200,23 @@ struct Step {
   std::uint32_t width;       // frontier slots before the step
   std::uint32_t neighbours;  // the slots of the node's earlier neighbours: all on the frontier
   std::uint32_t leaving;     // the slots retired by the step, the node's own one if nothing follows it
+  // The slots 0..width that stay, in order, and those that leave: the masks as lists.
+  std::uint8_t staying_count;
+  std::uint8_t leaving_count;
+  std::uint8_t staying[kMaxFrontierWidth + 1];
+  std::uint8_t leaving_slots[kMaxFrontierWidth + 1];
+
+  void list_slots() {
+    staying_count = 0;
+    leaving_count = 0;
+    for (std::uint32_t s = 0; s <= width; ++s) {
+      if ((leaving >> s & 1U) != 0) {
+        leaving_slots[leaving_count++] = std::uint8_t(s);
+      } else {
+        staying[staying_count++] = std::uint8_t(s);
+      }
+    }
+  }
 };
 
 constexpr int kLabelBits = 5;
@@ -232,79 +249,97 @@ inline std::uint64_t hash_key(Uint128 key) {
   return (std::uint64_t(key) ^ (std::uint64_t(key >> 64) * 0xC2B2AE3D27D4EB4FULL)) * 0x9E3779B97F4A7C15ULL;
 }
 
-// What an entry costs beyond its key: a GMP integer also owns its limbs on the heap.
-template <class Count>
-constexpr std::uint64_t kCountBytes = sizeof(Count);
-template <>
-constexpr std::uint64_t kCountBytes<mpz_class> = sizeof(mpz_class) + 48;
+// Storage for the state tables, in large pages: a table is read at random, one slot a state.
+template <class T>
+struct LargePageAllocator {
+  using value_type = T;
+  LargePageAllocator() = default;
+  template <class U>
+  explicit LargePageAllocator(const LargePageAllocator<U>&) {}
+  T* allocate(std::size_t n) { return static_cast<T*>(allocate_large_pages(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t) { std::free(p); }
+  bool operator==(const LargePageAllocator&) const = default;
+};
 
-// The states after a step: an open-addressing index over a dense array of entries, so that the
-// next step reads the entries in order. Storage is kept across clear() and charged to the budget.
+// A key no state has: a slot's five bits never reach the fresh label in a canonical key.
+template <class Key>
+constexpr Key kNoState = ~Key(0);
+
+// What a slot costs beyond itself: a GMP integer also owns its limbs on the heap.
+template <class Count>
+constexpr std::uint64_t kHeapBytes = 0;
+template <>
+constexpr std::uint64_t kHeapBytes<mpz_class> = 48;
+
+// The states after a step: open addressing with linear probing over slots that hold the key and
+// its count, so that a lookup costs one cache miss, and a list of the slots in use, so that the next
+// step visits only those. At most half of the slots are used. The next step empties each slot as
+// it reads it, so the table is empty again for the step after, without a pass over all its slots.
+// The storage is kept for the whole count and charged to the budget.
 template <class Key, class Count>
 class StateTable {
  public:
+  struct Slot {
+    Key key = kNoState<Key>;
+    Count count = 0U;
+  };
+
   explicit StateTable(MemoryBudget& budget) : budget_(budget) {}
   StateTable(const StateTable&) = delete;
   StateTable& operator=(const StateTable&) = delete;
   ~StateTable() { budget_.give_back(charged_); }
 
-  std::size_t size() const { return size_; }
-  Key key(std::size_t i) const { return keys_[i]; }
-  const Count& count(std::size_t i) const { return counts_[i]; }
+  std::size_t size() const { return used_.size(); }
+  std::span<const std::uint32_t> used() const { return used_; }
+  Slot& slot(std::uint32_t i) { return slots_[i]; }
+  void prefetch_slot(std::uint32_t i) const { __builtin_prefetch(&slots_[i], 1); }
+  // Forgets the list of used slots; every slot must have been emptied.
+  void forget_used() { used_.clear(); }
 
-  void clear() {
-    size_ = 0;
-    std::fill(index_.begin(), index_.end(), 0);
+  // Room for more new states without moving the slots, so that prefetched slots stay valid.
+  void make_room(std::size_t more) {
+    if (2 * (size() + more) > slots_.size()) grow(2 * (size() + more));
   }
 
-  // The count of a state, a new zero count when the state is new.
+  void prefetch(Key key) const { __builtin_prefetch(&slots_[std::size_t(hash_key(key) >> shift_)], 1); }
+
+  // The count of a state, a new zero count when the state is new. make_room() must have made room.
   Count& at(Key key) {
-    if (2 * (size_ + 1) > index_.size()) grow_index();
-    std::size_t slot = std::size_t(hash_key(key) >> shift_);
-    const std::size_t mask = index_.size() - 1;
-    for (;; slot = (slot + 1) & mask) {
-      const std::uint32_t entry = index_[slot];
-      if (entry == 0) break;
-      if (keys_[entry - 1] == key) return counts_[entry - 1];
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = std::size_t(hash_key(key) >> shift_);; i = (i + 1) & mask) {
+      Slot& slot = slots_[i];
+      if (slot.key == key) return slot.count;
+      if (slot.key == kNoState<Key>) {
+        slot.key = key;
+        slot.count = 0U;
+        used_.push_back(std::uint32_t(i));
+        return slot.count;
+      }
     }
-    if (size_ == keys_.size()) {
-      charge(sizeof(Key) + kCountBytes<Count>);
-      keys_.push_back(key);
-      counts_.emplace_back(0U);
-    } else {
-      keys_[size_] = key;
-      counts_[size_] = 0U;
-    }
-    index_[slot] = std::uint32_t(++size_);
-    return counts_[size_ - 1];
   }
 
  private:
-  void charge(std::uint64_t bytes) {
-    budget_.take(bytes);
-    charged_ += bytes;
-  }
-
-  void grow_index() {
-    const std::size_t capacity = std::max<std::size_t>(1024, 2 * index_.size());
+  void grow(std::size_t least) {
+    const std::size_t capacity = std::max<std::size_t>(1024, std::bit_ceil(least));
     if (capacity > std::numeric_limits<std::uint32_t>::max()) throw BudgetExceeded{};
-    charge((capacity - index_.size()) * sizeof(std::uint32_t));
-    index_.assign(capacity, 0);
+    const std::uint64_t bytes =
+        capacity * (sizeof(Slot) + kHeapBytes<Count>)+capacity / 2 * sizeof(std::uint32_t);
+    budget_.take(bytes);
+    std::vector<Slot, LargePageAllocator<Slot>> old(capacity);
+    std::swap(old, slots_);
+    const std::vector<std::uint32_t> old_used = std::move(used_);
+    used_.clear();
+    used_.reserve(capacity / 2);
+    budget_.give_back(charged_);
+    charged_ = bytes;
     shift_ = unsigned(64 - std::countr_zero(capacity));
-    const std::size_t mask = capacity - 1;
-    for (std::size_t i = 0; i < size_; ++i) {
-      std::size_t slot = std::size_t(hash_key(keys_[i]) >> shift_);
-      while (index_[slot] != 0) slot = (slot + 1) & mask;
-      index_[slot] = std::uint32_t(i + 1);
-    }
+    for (const std::uint32_t i : old_used) at(old[i].key) = std::move(old[i].count);
   }
 
   MemoryBudget& budget_;
   std::uint64_t charged_ = 0;
-  std::vector<Key> keys_;
-  std::vector<Count> counts_;
-  std::vector<std::uint32_t> index_;  // 0: empty; otherwise one more than the entry's place
-  std::size_t size_ = 0;
+  std::vector<Slot, LargePageAllocator<Slot>> slots_;
+  std::vector<std::uint32_t> used_;
   unsigned shift_ = 64;
 };
 
@@ -323,77 +358,95 @@ mpz_class to_mpz(Uint128 value) {
 }
 
 // Where a labelling of the slots before a step and of the step's node (in slot width) leads: a
-// complete connected selection, a dropped one, or a state of the next step.
+// complete connected selection (added to complete), a dropped one, or a state of the next step,
+// whose key it returns. Returns kNoState otherwise.
 template <class Key, class Count>
-void settle(const std::uint8_t* labels, const Step& step, const Count& count, StateTable<Key, Count>& next,
-            Count& complete) {
-  bool present[kLabelMask + 1] = {};
-  bool selection_remains = false;
-  for (std::uint32_t s = 0; s <= step.width; ++s) {
-    if ((step.leaving >> s & 1U) == 0) {
-      present[labels[s]] = true;
-      selection_remains |= labels[s] != 0;
-    }
-  }
-  std::uint8_t closed = 0;
-  for (std::uint32_t rest = step.leaving; rest != 0; rest &= rest - 1) {
-    const std::uint8_t label = labels[std::countr_zero(rest)];
-    if (label == 0 || present[label]) continue;
-    if (closed != 0 && closed != label) return;  // two pieces finished apart: never connected
-    closed = label;
-  }
+Key settle(const std::uint8_t* labels, const Step& step, const Count& count, Count& complete) {
+  std::uint32_t present = 0;  // labels on staying slots, as bits
+  for (std::uint32_t j = 0; j < step.staying_count; ++j) present |= 1U << labels[step.staying[j]];
+  std::uint32_t closed = 0;  // labels whose last slot leaves, as bits
+  for (std::uint32_t j = 0; j < step.leaving_count; ++j) closed |= 1U << labels[step.leaving_slots[j]];
+  closed &= ~present & ~1U;
   if (closed != 0) {
-    if (!selection_remains) add_count(complete, count);
-    return;
+    // A piece is finished: the selection is complete if it is the only piece there is; otherwise
+    // it can never be connected.
+    if ((closed & (closed - 1)) == 0 && (present & ~1U) == 0) add_count(complete, count);
+    return kNoState<Key>;
   }
+  // Canonical labels: numbered by first appearance, without branches on the labels.
   std::uint8_t canonical[kLabelMask + 1] = {};
   std::uint8_t next_label = 1;
   Key key = 0;
-  int shift = 0;
-  for (std::uint32_t s = 0; s <= step.width; ++s) {
-    if ((step.leaving >> s & 1U) != 0) continue;
-    std::uint8_t label = labels[s];
-    if (label != 0) {
-      if (canonical[label] == 0) canonical[label] = next_label++;
-      label = canonical[label];
-    }
-    key |= Key(label) << shift;
-    shift += kLabelBits;
+  for (std::uint32_t j = 0; j < step.staying_count; ++j) {
+    const std::uint8_t label = labels[step.staying[j]];
+    const std::uint8_t known = canonical[label];
+    const bool fresh = known == 0 && label != 0;
+    const std::uint8_t value = fresh ? next_label : known;
+    canonical[label] = value;
+    next_label = std::uint8_t(next_label + (fresh ? 1 : 0));
+    key |= Key(value) << (kLabelBits * j);
   }
-  add_count(next.at(key), count);
+  return key;
 }
 
-// One step: every state either leaves the node out or selects it.
+// One step: every state either leaves the node out or selects it. The states are taken a batch
+// at a time: their successors are worked out and their slots prefetched first, then added, so
+// that the cache misses of a batch overlap.
 template <class Key, class Count>
-void advance(const Step& step, const StateTable<Key, Count>& states, StateTable<Key, Count>& next,
+void advance(const Step& step, StateTable<Key, Count>& states, StateTable<Key, Count>& next,
              Count& complete) {
-  next.clear();
+  constexpr std::size_t kBatch = 16;
+  Key pending_keys[2 * kBatch];
+  const Count* pending_counts[2 * kBatch];
   std::uint8_t labels[kMaxFrontierWidth + 1];
   std::uint8_t joined[kMaxFrontierWidth + 1];
-  for (std::size_t i = 0; i < states.size(); ++i) {
-    const Key key = states.key(i);
-    for (std::uint32_t s = 0; s < step.width; ++s)
-      labels[s] = std::uint8_t(key >> (kLabelBits * s)) & kLabelMask;
-    labels[step.width] = 0;
-    settle(labels, step, states.count(i), next, complete);
+  const std::span<const std::uint32_t> used = states.used();
+  for (std::size_t first = 0; first < used.size(); first += kBatch) {
+    const std::size_t last = std::min(used.size(), first + kBatch);
+    for (std::size_t i = last; i < std::min(used.size(), last + kBatch); ++i) states.prefetch_slot(used[i]);
+    next.make_room(2 * kBatch);
+    std::size_t pending = 0;
+    for (std::size_t i = first; i < last; ++i) {
+      auto& slot = states.slot(used[i]);
+      const Key key = slot.key;
+      slot.key = kNoState<Key>;  // the count stays readable until this step is over
+      const Count& count = slot.count;
+      for (std::uint32_t s = 0; s < step.width; ++s) {
+        labels[s] = std::uint8_t(key >> (kLabelBits * s)) & kLabelMask;
+      }
+      labels[step.width] = 0;
+      const Key left_out = settle<Key>(labels, step, count, complete);
+      if (left_out != kNoState<Key>) {
+        next.prefetch(left_out);
+        pending_keys[pending] = left_out;
+        pending_counts[pending++] = &count;
+      }
 
-    // Selected, the node joins the pieces of its selected earlier neighbours into one.
-    std::uint8_t merged_into[kLabelMask + 1];
-    for (std::uint8_t l = 0; l <= kLabelMask; ++l) merged_into[l] = l;
-    std::uint8_t target = 0;
-    for (std::uint32_t rest = step.neighbours; rest != 0; rest &= rest - 1) {
-      const std::uint8_t label = labels[std::countr_zero(rest)];
-      if (label != 0 && (target == 0 || label < target)) target = label;
+      // Selected, the node joins the pieces of its selected earlier neighbours into one.
+      std::uint8_t merged_into[kLabelMask + 1];
+      for (std::uint8_t l = 0; l <= kLabelMask; ++l) merged_into[l] = l;
+      std::uint8_t target = 0;
+      for (std::uint32_t rest = step.neighbours; rest != 0; rest &= rest - 1) {
+        const std::uint8_t label = labels[std::countr_zero(rest)];
+        if (label != 0 && (target == 0 || label < target)) target = label;
+      }
+      if (target == 0) target = kFreshLabel;
+      for (std::uint32_t rest = step.neighbours; rest != 0; rest &= rest - 1) {
+        merged_into[labels[std::countr_zero(rest)]] = target;
+      }
+      merged_into[0] = 0;
+      for (std::uint32_t s = 0; s < step.width; ++s) joined[s] = merged_into[labels[s]];
+      joined[step.width] = target;
+      const Key selected = settle<Key>(joined, step, count, complete);
+      if (selected != kNoState<Key>) {
+        next.prefetch(selected);
+        pending_keys[pending] = selected;
+        pending_counts[pending++] = &count;
+      }
     }
-    if (target == 0) target = kFreshLabel;
-    for (std::uint32_t rest = step.neighbours; rest != 0; rest &= rest - 1) {
-      merged_into[labels[std::countr_zero(rest)]] = target;
-    }
-    merged_into[0] = 0;
-    for (std::uint32_t s = 0; s < step.width; ++s) joined[s] = merged_into[labels[s]];
-    joined[step.width] = target;
-    settle(joined, step, states.count(i), next, complete);
+    for (std::size_t p = 0; p < pending; ++p) add_count(next.at(pending_keys[p]), *pending_counts[p]);
   }
+  states.forget_used();
 }
 
 // Runs the steps [begin, end) and returns the table that holds the states after them.
@@ -402,9 +455,10 @@ StateTable<Key, Count>* run_range(const std::vector<Step>& steps, std::size_t be
                                   StateTable<Key, Count>* states, StateTable<Key, Count>* spare,
                                   Count& complete, FrontierStats* stats) {
   for (std::size_t i = begin; i < end; ++i) {
+    const std::size_t processed = states->size();
     advance(steps[i], *states, *spare, complete);
     if (stats != nullptr) {
-      stats->transitions += states->size();
+      stats->transitions += processed;
       stats->peak_states = std::max<std::uint64_t>(stats->peak_states, spare->size());
     }
     std::swap(states, spare);
@@ -421,18 +475,64 @@ mpz_class run_steps(const std::vector<Step>& steps, MemoryBudget& budget, Fronti
   const std::size_t fast_steps = std::min(steps.size(), kExactSteps);
   auto narrow = std::make_unique<StateTable<Key, Uint128>>(budget);
   auto narrow_spare = std::make_unique<StateTable<Key, Uint128>>(budget);
+  narrow->make_room(1);
   narrow->at(0) = 1;  // the empty selection
   Uint128 complete = 0;
-  const auto* states = run_range(steps, 0, fast_steps, narrow.get(), narrow_spare.get(), complete, stats);
+  auto* states = run_range(steps, 0, fast_steps, narrow.get(), narrow_spare.get(), complete, stats);
   mpz_class result = to_mpz(complete);
   if (fast_steps == steps.size()) return result;
 
   StateTable<Key, mpz_class> wide(budget), wide_spare(budget);
-  for (std::size_t i = 0; i < states->size(); ++i) wide.at(states->key(i)) = to_mpz(states->count(i));
+  wide.make_room(states->size());
+  for (const std::uint32_t i : states->used()) wide.at(states->slot(i).key) = to_mpz(states->slot(i).count);
   narrow.reset();
   narrow_spare.reset();
   run_range(steps, fast_steps, steps.size(), &wide, &wide_spare, result, stats);
   return result;
+}
+
+// The steps of a component whose nodes are numbered by their places in the order, and the widest
+// frontier they pass through (counted up to the first step past the widest a state can describe).
+std::int32_t build_steps(const std::vector<std::int64_t>& offsets,
+                         const std::vector<std::int32_t>& neighbours, std::vector<Step>& steps) {
+  const std::size_t n = offsets.size() - 1;
+  std::vector<std::int32_t> last_neighbour(n);
+  for (std::size_t u = 0; u < n; ++u) {
+    std::int32_t last = std::int32_t(u);
+    for (std::int64_t k = offsets[u]; k < offsets[u + 1]; ++k) {
+      last = std::max(last, neighbours[std::size_t(k)]);
+    }
+    last_neighbour[u] = last;
+  }
+  steps.resize(n);
+  std::vector<std::int32_t> frontier;  // local nodes by slot
+  std::vector<std::int32_t> staying;
+  std::vector<std::int32_t> slot_of(n, -1);
+  std::int32_t width = 0;
+  for (std::int32_t v = 0; v < std::int32_t(n) && width <= kMaxFrontierWidth; ++v) {
+    Step& step = steps[std::size_t(v)];
+    step.width = std::uint32_t(frontier.size());
+    step.neighbours = 0;
+    step.leaving = last_neighbour[std::size_t(v)] == v ? 1U << step.width : 0U;
+    for (std::int64_t k = offsets[std::size_t(v)]; k < offsets[std::size_t(v) + 1]; ++k) {
+      const std::int32_t x = neighbours[std::size_t(k)];
+      if (x < v) step.neighbours |= 1U << slot_of[std::size_t(x)];
+    }
+    staying.clear();
+    for (std::uint32_t s = 0; s < step.width; ++s) {
+      if (last_neighbour[std::size_t(frontier[s])] == v) {
+        step.leaving |= 1U << s;
+      } else {
+        staying.push_back(frontier[s]);
+      }
+    }
+    if (last_neighbour[std::size_t(v)] != v) staying.push_back(v);
+    std::swap(frontier, staying);
+    for (std::size_t s = 0; s < frontier.size(); ++s) slot_of[std::size_t(frontier[s])] = std::int32_t(s);
+    width = std::max(width, std::int32_t(frontier.size()));
+    step.list_slots();
+  }
+  return width;
 }
 
 }  // namespace
@@ -484,53 +584,19 @@ FrontierOrder FrontierCounter::choose_order(std::span<const std::int32_t> compon
 std::optional<mpz_class> FrontierCounter::count(const FrontierOrder& order, std::uint64_t memory_budget,
                                                 FrontierStats* stats) {
   load_component(order.nodes);  // local numbers are now places in the order
-  const std::size_t n = order.nodes.size();
-  std::vector<std::int32_t> last_neighbour(n);
-  for (std::size_t u = 0; u < n; ++u) {
-    std::int32_t last = std::int32_t(u);
-    for (std::int64_t k = local_offsets_[u]; k < local_offsets_[u + 1]; ++k) {
-      last = std::max(last, local_neighbours_[std::size_t(k)]);
-    }
-    last_neighbour[u] = last;
-  }
-
-  std::vector<Step> steps(n);
-  std::vector<std::int32_t> frontier;  // local nodes by slot
-  std::vector<std::int32_t> slot_of(n, -1);
-  std::int32_t width = 0;
-  for (std::int32_t v = 0; v < std::int32_t(n); ++v) {
-    Step& step = steps[std::size_t(v)];
-    step.width = std::uint32_t(frontier.size());
-    step.neighbours = 0;
-    step.leaving = last_neighbour[std::size_t(v)] == v ? 1U << step.width : 0U;
-    for (std::int64_t k = local_offsets_[std::size_t(v)]; k < local_offsets_[std::size_t(v) + 1]; ++k) {
-      const std::int32_t x = local_neighbours_[std::size_t(k)];
-      if (x < v) step.neighbours |= 1U << slot_of[std::size_t(x)];
-    }
-    std::vector<std::int32_t> staying;
-    for (std::uint32_t s = 0; s < step.width; ++s) {
-      if (last_neighbour[std::size_t(frontier[s])] == v) {
-        step.leaving |= 1U << s;
-      } else {
-        staying.push_back(frontier[s]);
-      }
-    }
-    if (last_neighbour[std::size_t(v)] != v) staying.push_back(v);
-    frontier = std::move(staying);
-    for (std::size_t s = 0; s < frontier.size(); ++s) slot_of[std::size_t(frontier[s])] = std::int32_t(s);
-    width = std::max(width, std::int32_t(frontier.size()));
-    if (width > kMaxFrontierWidth) return std::nullopt;
-  }
+  std::vector<Step> steps;
+  const std::int32_t width = build_steps(local_offsets_, local_neighbours_, steps);
+  if (stats != nullptr) stats->widest = std::max(stats->widest, width);
+  if (width > kMaxFrontierWidth) return std::nullopt;
 
   MemoryBudget budget(memory_budget);
+  std::optional<mpz_class> result;
   try {
     // Five bits a slot: twelve slots fit in 64 bits.
-    mpz_class result = width <= 12 ? run_steps<std::uint64_t>(steps, budget, stats)
-                                   : run_steps<Uint128>(steps, budget, stats);
-    if (stats != nullptr) stats->peak_bytes = budget.peak();
-    return result;
+    result = width <= 12 ? run_steps<std::uint64_t>(steps, budget, stats)
+                         : run_steps<Uint128>(steps, budget, stats);
   } catch (const BudgetExceeded&) {
-    if (stats != nullptr) stats->peak_bytes = budget.peak();
-    return std::nullopt;
   }
+  if (stats != nullptr) stats->peak_bytes = std::max(stats->peak_bytes, budget.peak());
+  return result;
 }

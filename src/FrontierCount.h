@@ -37,6 +37,7 @@ constexpr std::int32_t kMaxFrontierWidth = 25;
 
 // What a run of the dynamic program did, for benchmarks and tests.
 struct FrontierStats {
+  std::int32_t widest = 0;        // the widest frontier
   std::uint64_t peak_states = 0;  // the most states after any step
   std::uint64_t transitions = 0;  // states processed over all steps
   std::uint64_t peak_bytes = 0;   // the most memory the state tables held at once

@@ -109,7 +109,7 @@ std::uint64_t Miner::enumerate() {
 // dynamic program would take if its states doubled with every frontier node, which settles small
 // and dense components at once; then the dynamic program runs within a memory budget; and whatever
 // is left over goes to the search without a limit.
-std::string Miner::count(CountRoad road) {
+std::string Miner::count(CountRoad road, FrontierStats* stats) {
   unseen.assign(seen.size(), 0);
   for (std::int32_t u = 0; u <= max_node; ++u) unseen[std::size_t(u)] = std::int32_t(graph.of(u).size());
   if (max_node >= 0) see(0);  // node 0 is never part of a pattern
@@ -135,13 +135,14 @@ std::string Miner::count(CountRoad road) {
       continue;
     }
     std::sort(component.begin(), component.end());
-    count_component(component, road, frontier, memory_budget, total);
+    count_component(component, road, frontier, memory_budget, stats, total);
   }
   return total.get_str();
 }
 
 void Miner::count_component(std::span<const std::int32_t> component, CountRoad road,
-                            FrontierCounter& frontier, std::uint64_t memory_budget, mpz_class& total) {
+                            FrontierCounter& frontier, std::uint64_t memory_budget, FrontierStats* stats,
+                            mpz_class& total) {
   constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
   if (road != CountRoad::search) {
     const FrontierOrder order = frontier.choose_order(component);
@@ -149,7 +150,7 @@ void Miner::count_component(std::span<const std::int32_t> component, CountRoad r
       const double first_try = std::min(4 * order.cost, 1e18);
       if (road == CountRoad::automatic && search_component(component, std::uint64_t(first_try), total))
         return;
-      if (std::optional<mpz_class> patterns = frontier.count(order, memory_budget)) {
+      if (std::optional<mpz_class> patterns = frontier.count(order, memory_budget, stats)) {
         total += *patterns;
         return;
       }

@@ -47,7 +47,8 @@ class Miner {
   // How count() counts a connected component: by the cheaper road, or by one of them where it can.
   enum class CountRoad { automatic, frontier, search };
   // The number of patterns, in decimal, without writing any.
-  std::string count(CountRoad road = CountRoad::automatic);
+  // With stats, reports what the dynamic program did.
+  std::string count(CountRoad road = CountRoad::automatic, FrontierStats* stats = nullptr);
 
  private:
   struct Frame {
@@ -61,7 +62,7 @@ class Miner {
 
   void allocate_state();
   void count_component(std::span<const std::int32_t> component, CountRoad road, FrontierCounter& frontier,
-                       std::uint64_t memory_budget, mpz_class& total);
+                       std::uint64_t memory_budget, FrontierStats* stats, mpz_class& total);
   // Counts a component's patterns by the counting search from each of its nodes, ascending, and adds
   // them to total; gives up after step_limit patterns, and then leaves total and the marks as they were.
   bool search_component(std::span<const std::int32_t> roots, std::uint64_t step_limit, mpz_class& total);
