@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <memory>
+#include <new>
 #include <queue>
 #include <utility>
 
@@ -249,14 +251,22 @@ inline std::uint64_t hash_key(Uint128 key) {
   return (std::uint64_t(key) ^ (std::uint64_t(key >> 64) * 0xC2B2AE3D27D4EB4FULL)) * 0x9E3779B97F4A7C15ULL;
 }
 
-// Storage for the state tables, in large pages: a table is read at random, one slot a state.
+// Storage for the state tables, in large pages when it fills one: a table is read at random, one
+// slot a state. Small tables (most components are small) take ordinary memory.
 template <class T>
 struct LargePageAllocator {
   using value_type = T;
   LargePageAllocator() = default;
   template <class U>
   explicit LargePageAllocator(const LargePageAllocator<U>&) {}
-  T* allocate(std::size_t n) { return static_cast<T*>(allocate_large_pages(n * sizeof(T))); }
+  T* allocate(std::size_t n) {
+    constexpr std::size_t kLargePage = std::size_t(2) << 20;
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes >= kLargePage) return static_cast<T*>(allocate_large_pages(bytes));
+    void* memory = std::malloc(bytes);
+    if (memory == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(memory);
+  }
   void deallocate(T* p, std::size_t) { std::free(p); }
   bool operator==(const LargePageAllocator&) const = default;
 };
@@ -320,7 +330,7 @@ class StateTable {
 
  private:
   void grow(std::size_t least) {
-    const std::size_t capacity = std::max<std::size_t>(1024, std::bit_ceil(least));
+    const std::size_t capacity = std::max<std::size_t>(64, std::bit_ceil(least));
     if (capacity > std::numeric_limits<std::uint32_t>::max()) throw BudgetExceeded{};
     const std::uint64_t bytes =
         capacity * (sizeof(Slot) + kHeapBytes<Count>)+capacity / 2 * sizeof(std::uint32_t);
@@ -569,12 +579,15 @@ FrontierOrder FrontierCounter::choose_order(std::span<const std::int32_t> compon
   for (std::int32_t u = 1; u < std::int32_t(component.size()); ++u) {
     if (degree(u) < degree(least_degree)) least_degree = u;
   }
+  // An order whose frontier stays at about two nodes leaves the dynamic program nothing to save.
+  constexpr double kGoodEnough = 4;
   OrderGrower grower(local_offsets_, local_neighbours_);
   FrontierOrder tried;
+  const double good_enough = kGoodEnough * double(component.size());
   for (const std::int32_t start : {one_end, other_end, least_degree}) {
     for (const OrderRule rule : {OrderRule::least_growth, OrderRule::least_growth_from_the_end,
                                  OrderRule::breadth_first, OrderRule::fewest_unprocessed}) {
-      if (grower.grow(start, rule, best.cost, tried)) std::swap(best, tried);
+      if (best.cost > good_enough && grower.grow(start, rule, best.cost, tried)) std::swap(best, tried);
     }
   }
   for (std::int32_t& u : best.nodes) u = component[std::size_t(u)];

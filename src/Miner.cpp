@@ -144,16 +144,29 @@ void Miner::count_component(std::span<const std::int32_t> component, CountRoad r
                             FrontierCounter& frontier, std::uint64_t memory_budget, FrontierStats* stats,
                             mpz_class& total) {
   constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
-  if (road != CountRoad::search) {
-    const FrontierOrder order = frontier.choose_order(component);
-    if (order.width <= kMaxFrontierWidth) {
-      const double first_try = std::min(4 * order.cost, 1e18);
-      if (road == CountRoad::automatic && search_component(component, std::uint64_t(first_try), total))
-        return;
-      if (std::optional<mpz_class> patterns = frontier.count(order, memory_budget, stats)) {
-        total += *patterns;
-        return;
-      }
+  if (road == CountRoad::search) {
+    search_component(component, kUnlimited, total);
+    return;
+  }
+  // A first try of the search, about as long as choosing an order would take.
+  std::uint64_t tried = 0;
+  if (road == CountRoad::automatic) {
+    constexpr std::uint64_t kStepsPerElement = 16;
+    std::uint64_t elements = component.size();
+    for (const std::int32_t u : component) elements += graph.of(u).size();
+    tried = kStepsPerElement * elements;
+    if (search_component(component, tried, total)) return;
+  }
+  const FrontierOrder order = frontier.choose_order(component);
+  if (order.width <= kMaxFrontierWidth) {
+    const auto second_try = std::uint64_t(std::min(4 * order.cost, 1e18));
+    if (road == CountRoad::automatic && second_try > tried &&
+        search_component(component, second_try, total)) {
+      return;
+    }
+    if (std::optional<mpz_class> patterns = frontier.count(order, memory_budget, stats)) {
+      total += *patterns;
+      return;
     }
   }
   search_component(component, kUnlimited, total);
