@@ -29,18 +29,10 @@ int choose_all_orders(const char* path) {
   FrontierCounter counter(graph);
   std::vector<std::uint8_t> placed(std::size_t(graph.node_slots()), 0);
   std::int32_t widest = 0;
+  std::vector<std::int32_t> component;
   for (std::int32_t first = 1; first <= edges.max_node; ++first) {
     if (placed[std::size_t(first)] != 0) continue;
-    std::vector<std::int32_t> component{first};
-    placed[std::size_t(first)] = 1;
-    for (std::size_t head = 0; head < component.size(); ++head) {
-      for (const std::int32_t x : graph.of(component[head])) {
-        if (x != 0 && placed[std::size_t(x)] == 0) {
-          placed[std::size_t(x)] = 1;
-          component.push_back(x);
-        }
-      }
-    }
+    gather_component(graph, first, placed, component);
     std::sort(component.begin(), component.end());
     if (component.size() > 1) widest = std::max(widest, counter.choose_order(component).width);
   }

@@ -547,6 +547,20 @@ std::int32_t build_steps(const std::vector<std::int64_t>& offsets,
 
 }  // namespace
 
+void gather_component(const AdjacencyList& graph, std::int32_t first, std::vector<std::uint8_t>& placed,
+                      std::vector<std::int32_t>& component) {
+  component.assign(1, first);
+  placed[std::size_t(first)] = 1;
+  for (std::size_t head = 0; head < component.size(); ++head) {
+    for (const std::int32_t x : graph.of(component[head])) {
+      if (x != 0 && placed[std::size_t(x)] == 0) {
+        placed[std::size_t(x)] = 1;
+        component.push_back(x);
+      }
+    }
+  }
+}
+
 FrontierCounter::FrontierCounter(const AdjacencyList& graph)
     : graph_(graph), local_index_(std::size_t(graph.node_slots()), -1) {}
 

@@ -25,6 +25,11 @@
 
 #include "helpers.h"
 
+// Fills component with the nodes connected to first (itself included) that placed does not mark yet,
+// in order of discovery, and marks them. Edges to node 0 join nothing: node 0 is never in a pattern.
+void gather_component(const AdjacencyList& graph, std::int32_t first, std::vector<std::uint8_t>& placed,
+                      std::vector<std::int32_t>& component);
+
 // A processing order of one component's nodes and what it costs the dynamic program.
 struct FrontierOrder {
   std::vector<std::int32_t> nodes;

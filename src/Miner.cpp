@@ -120,16 +120,7 @@ std::string Miner::count(CountRoad road, FrontierStats* stats) {
   std::vector<std::int32_t> component;
   for (std::int32_t first = 1; first <= max_node; ++first) {
     if (placed[std::size_t(first)] != 0) continue;
-    component.assign(1, first);
-    placed[std::size_t(first)] = 1;
-    for (std::size_t head = 0; head < component.size(); ++head) {
-      for (const std::int32_t x : graph.of(component[head])) {
-        if (x != 0 && placed[std::size_t(x)] == 0) {
-          placed[std::size_t(x)] = 1;
-          component.push_back(x);
-        }
-      }
-    }
+    gather_component(graph, first, placed, component);
     if (component.size() == 1) {
       total += 1;
       continue;
