@@ -333,6 +333,7 @@ TEST(Cis, FrontierCountAgreesWithTheSearchOnRandomGraphs) {
     ASSERT_EQ(count_file(edge_text(edges), false, Road::frontier), searched);
     if (trial % 10 == 0) {
       ASSERT_EQ(count_file(edge_text(edges)), searched);
+      ASSERT_EQ(count_file(edge_text(edges), true), searched);
     }
   }
 }
