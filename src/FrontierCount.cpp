@@ -225,13 +225,13 @@ constexpr int kLabelBits = 5;
 constexpr std::uint8_t kLabelMask = (1 << kLabelBits) - 1;
 constexpr std::uint8_t kFreshLabel = kLabelMask;  // never a canonical label: those are at most 25
 
-struct BudgetExceeded {};
+struct GiveUp {};
 
 class MemoryBudget {
  public:
   explicit MemoryBudget(std::uint64_t limit) : limit_(limit) {}
   void take(std::uint64_t bytes) {
-    if (bytes > limit_ - used_) throw BudgetExceeded{};
+    if (bytes > limit_ - used_) throw GiveUp{};
     used_ += bytes;
     peak_ = std::max(peak_, used_);
   }
@@ -331,7 +331,7 @@ class StateTable {
  private:
   void grow(std::size_t least) {
     const std::size_t capacity = std::max<std::size_t>(64, std::bit_ceil(least));
-    if (capacity > std::numeric_limits<std::uint32_t>::max()) throw BudgetExceeded{};
+    if (capacity > std::numeric_limits<std::uint32_t>::max()) throw GiveUp{};
     const std::uint64_t bytes =
         capacity * (sizeof(Slot) + kHeapBytes<Count>)+capacity / 2 * sizeof(std::uint32_t);
     budget_.take(bytes);
@@ -459,19 +459,27 @@ void advance(const Step& step, StateTable<Key, Count>& states, StateTable<Key, C
   states.forget_used();
 }
 
+// What every step of a count reports to and is limited by.
+struct RunContext {
+  MemoryBudget budget;
+  FrontierStats* stats;
+  const FrontierProgress& progress;
+  std::uint64_t transitions = 0;
+};
+
 // Runs the steps [begin, end) and returns the table that holds the states after them.
 template <class Key, class Count>
 StateTable<Key, Count>* run_range(const std::vector<Step>& steps, std::size_t begin, std::size_t end,
                                   StateTable<Key, Count>* states, StateTable<Key, Count>* spare,
-                                  Count& complete, FrontierStats* stats) {
+                                  Count& complete, RunContext& context) {
   for (std::size_t i = begin; i < end; ++i) {
-    const std::size_t processed = states->size();
+    context.transitions += states->size();
     advance(steps[i], *states, *spare, complete);
-    if (stats != nullptr) {
-      stats->transitions += processed;
-      stats->peak_states = std::max<std::uint64_t>(stats->peak_states, spare->size());
+    if (context.stats != nullptr) {
+      context.stats->peak_states = std::max<std::uint64_t>(context.stats->peak_states, spare->size());
     }
     std::swap(states, spare);
+    if (context.progress && !context.progress(context.transitions)) throw GiveUp{};
   }
   return states;
 }
@@ -480,7 +488,8 @@ StateTable<Key, Count>* run_range(const std::vector<Step>& steps, std::size_t be
 // subsets of those nodes, so every count (and their sum) is below 2^127: 128-bit counts are exact.
 // From there on the counts are GMP integers.
 template <class Key>
-mpz_class run_steps(const std::vector<Step>& steps, MemoryBudget& budget, FrontierStats* stats) {
+mpz_class run_steps(const std::vector<Step>& steps, RunContext& context) {
+  MemoryBudget& budget = context.budget;
   constexpr std::size_t kExactSteps = 127;
   const std::size_t fast_steps = std::min(steps.size(), kExactSteps);
   auto narrow = std::make_unique<StateTable<Key, Uint128>>(budget);
@@ -488,7 +497,7 @@ mpz_class run_steps(const std::vector<Step>& steps, MemoryBudget& budget, Fronti
   narrow->make_room(1);
   narrow->at(0) = 1;  // the empty selection
   Uint128 complete = 0;
-  auto* states = run_range(steps, 0, fast_steps, narrow.get(), narrow_spare.get(), complete, stats);
+  auto* states = run_range(steps, 0, fast_steps, narrow.get(), narrow_spare.get(), complete, context);
   mpz_class result = to_mpz(complete);
   if (fast_steps == steps.size()) return result;
 
@@ -497,7 +506,7 @@ mpz_class run_steps(const std::vector<Step>& steps, MemoryBudget& budget, Fronti
   for (const std::uint32_t i : states->used()) wide.at(states->slot(i).key) = to_mpz(states->slot(i).count);
   narrow.reset();
   narrow_spare.reset();
-  run_range(steps, fast_steps, steps.size(), &wide, &wide_spare, result, stats);
+  run_range(steps, fast_steps, steps.size(), &wide, &wide_spare, result, context);
   return result;
 }
 
@@ -609,21 +618,23 @@ FrontierOrder FrontierCounter::choose_order(std::span<const std::int32_t> compon
 }
 
 std::optional<mpz_class> FrontierCounter::count(const FrontierOrder& order, std::uint64_t memory_budget,
-                                                FrontierStats* stats) {
+                                                FrontierStats* stats, const FrontierProgress& progress) {
   load_component(order.nodes);  // local numbers are now places in the order
   std::vector<Step> steps;
   const std::int32_t width = build_steps(local_offsets_, local_neighbours_, steps);
   if (stats != nullptr) stats->widest = std::max(stats->widest, width);
   if (width > kMaxFrontierWidth) return std::nullopt;
 
-  MemoryBudget budget(memory_budget);
+  RunContext context{MemoryBudget(memory_budget), stats, progress};
   std::optional<mpz_class> result;
   try {
     // Five bits a slot: twelve slots fit in 64 bits.
-    result = width <= 12 ? run_steps<std::uint64_t>(steps, budget, stats)
-                         : run_steps<Uint128>(steps, budget, stats);
-  } catch (const BudgetExceeded&) {
+    result = width <= 12 ? run_steps<std::uint64_t>(steps, context) : run_steps<Uint128>(steps, context);
+  } catch (const GiveUp&) {
   }
-  if (stats != nullptr) stats->peak_bytes = std::max(stats->peak_bytes, budget.peak());
+  if (stats != nullptr) {
+    stats->transitions += context.transitions;
+    stats->peak_bytes = std::max(stats->peak_bytes, context.budget.peak());
+  }
   return result;
 }
