@@ -114,6 +114,9 @@ TEST(CisOutput, FailedRunsLeaveTheOutputFileAlone) {
       {"1 2\n-3 1\n", ":2: node numbers cannot be negative, found \"-3 1\""},
       {"1 2\n1 99999999999\n",
        ":2: node number \"99999999999\" is out of range: node numbers go from 0 to 2147483647"},
+      {"1 2\n3", ":2: expected two node numbers, found \"3\""},  // the file ends within a line
+      {std::string("1 2\n2 3\0\0\0\n", 11),
+       ":2: found a NUL byte, which a text file does not hold, in \"2 3\\x00\\x00\\x00\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.graph_text);
@@ -284,6 +287,8 @@ TEST(Mcs, BadArgumentsAndInputsAreOneLineOnStandardError) {
   write_file(dir.file("two.txt"), "1 1\n1 2\n1 0\n");
   write_file(dir.file("far.txt"), "1 2\n\n2 4\n");
   write_file(dir.file("bad-edge.txt"), "1 2\n2 x\n");
+  write_file(dir.file("cut.txt"), "1 1\n1 1\n1");  // the file ends within a row
+  write_file(dir.file("nul.txt"), std::string("1 1\n1 \0 1\n1 0\n", 14));
   struct Case {
     std::vector<std::string> args;
     std::string err;
@@ -309,6 +314,10 @@ TEST(Mcs, BadArgumentsAndInputsAreOneLineOnStandardError) {
       {{"MCS", dir.file("far.txt"), a, "1", "1"},
        "quarn: " + dir.file("far.txt") + ":3: node number 4 is above 3, the number of lines of the attribute file " +
            a + "\n"},
+      {{"MCS", g, dir.file("cut.txt"), "1", "1"},
+       "quarn: " + dir.file("cut.txt") + ":3: expected 2 attribute values, as on line 1, found 1 in \"1\"\n"},
+      {{"MCS", g, dir.file("nul.txt"), "1", "1"},
+       "quarn: " + dir.file("nul.txt") + ":2: found a NUL byte, which a text file does not hold, in \"1 \\x00 1\"\n"},
       {{"MCS", dir.file("bad-edge.txt"), a, "1", "1"},
        "quarn: " + dir.file("bad-edge.txt") + ":2: expected two node numbers, found \"2 x\"\n"},
       {{"MCS", g, a, "1", "1", dir.path()},
