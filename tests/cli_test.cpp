@@ -479,4 +479,36 @@ TEST(Mcs, DropsEdgesOfNodeZeroSelfLoopsAndRepeatsAndReadsBlankRowsAsZeros) {
   EXPECT_EQ(none.out, "1 \n3 \nPatterns: 2\n");
 }
 
+// Rows of 10,000 attributes: a path 1 - 2 - 3 whose rows hold ones in columns 0 to 5999, 0 to 9999
+// and 4000 to 9999. Nodes 1 and 3 share 2000 attributes; the last column sits in a part-filled word.
+TEST(Mcs, RowsOfTenThousandAttributes) {
+  TempDir dir;
+  std::string rows;
+  for (const auto& [first, last] : {std::pair{0, 5999}, std::pair{0, 9999}, std::pair{4000, 9999}}) {
+    for (int j = 0; j < 10000; ++j) rows += j >= first && j <= last ? "1 " : "0 ";
+    rows += "\n";
+  }
+  write_file(dir.file("a.txt"), rows);
+  write_file(dir.file("g.txt"), "1 2\n3 2\n");
+  struct Case {
+    std::string min_sup;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"2000", "1 2 3 \nPatterns: 1\n"},
+      {"2001", "1 2 \n2 3 \nPatterns: 2\n"},
+      {"6000", "1 2 \n2 3 \nPatterns: 2\n"},
+      {"6001", "2 \nPatterns: 1\n"},
+      {"10000", "2 \nPatterns: 1\n"},
+      {"10001", "Patterns: 0\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("MIN_SUP " + c.min_sup);
+    const RunResult run = run_quarn({"MCS", dir.file("g.txt"), dir.file("a.txt"), c.min_sup, "1", "-"});
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+  }
+}
+
 }  // namespace
