@@ -216,10 +216,13 @@ TEST(AttributedMiner, WritesWhatTheReferenceSearchWritesLineForLine) {
     SCOPED_TRACE("trial " + std::to_string(trial) + "\n" + g.describe());
     const AttributeTable table = table_of(g);
     const std::string expected = reference_mcs_lines(table, edges, g.min_sup, g.min_graph_size);
-    AttributedMiner miner(table, edges, g.min_sup, g.min_graph_size, dir.file("out.txt"));
-    const std::uint64_t count = miner.enumerate();
-    ASSERT_EQ(read_file(dir.file("out.txt")), expected);
-    ASSERT_EQ(count, std::uint64_t(std::count(expected.begin(), expected.end(), '\n')));
+    for (const RowLayout layout : {RowLayout::copied, RowLayout::table}) {
+      SCOPED_TRACE(layout == RowLayout::copied ? "rows copied" : "rows read from the table");
+      AttributedMiner miner(table, edges, g.min_sup, g.min_graph_size, dir.file("out.txt"), layout);
+      const std::uint64_t count = miner.enumerate();
+      ASSERT_EQ(read_file(dir.file("out.txt")), expected);
+      ASSERT_EQ(count, std::uint64_t(std::count(expected.begin(), expected.end(), '\n')));
+    }
   }
 }
 
