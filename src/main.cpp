@@ -1,5 +1,6 @@
 #include "main.h"
 
+#include <csignal>
 #include <cstdio>
 #include <new>
 #include <string_view>
@@ -49,4 +50,9 @@ int run(int argc, char** argv) {
   terminate(kGeneralUsage);
 }
 
-int main(int argc, char** argv) { return run(argc, argv); }
+int main(int argc, char** argv) {
+  // Past a file-size limit (ulimit -f) a write then fails with EFBIG, which is reported and cleaned up
+  // like a full disk, instead of the signal killing the process with half a file written.
+  std::signal(SIGXFSZ, SIG_IGN);
+  return run(argc, argv);
+}
