@@ -1,21 +1,9 @@
 #include "AttributedPattern.h"
 
 #include <algorithm>
-#include <new>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
-
-ScatteredWords::ScatteredWords(std::size_t size) {
-  constexpr std::size_t kPage = std::size_t(2) << 20;
-  const std::size_t bytes = (std::max<std::size_t>(size, 1) * sizeof(std::uint32_t) + kPage - 1) / kPage * kPage;
-  data_.reset(static_cast<std::uint32_t*>(std::aligned_alloc(kPage, bytes)));
-  if (!data_) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-  madvise(data_.get(), bytes, MADV_HUGEPAGE);  // only a hint: without it the pages are small
-#endif
-}
+ScatteredWords::ScatteredWords(std::size_t size)
+    : data_(static_cast<std::uint32_t*>(allocate_large_pages(size * sizeof(std::uint32_t)))) {}
 
 namespace {
 
