@@ -174,6 +174,94 @@ class OrderGrower {
   std::priority_queue<Entry, std::vector<Entry>, std::greater<>> heap_;
 };
 
+// The width and cost of an order of the loaded component (local nodes), or false once it passes
+// give_up_cost or the widest frontier a state can describe.
+bool measure_order(const std::vector<std::int64_t>& offsets, const std::vector<std::int32_t>& neighbours,
+                   double give_up_cost, FrontierOrder& order) {
+  const std::size_t n = order.nodes.size();
+  std::vector<std::int32_t> place(n);
+  for (std::size_t i = 0; i < n; ++i) place[std::size_t(order.nodes[i])] = std::int32_t(i);
+  std::vector<std::int32_t> retired_at(n + 1, 0);  // frontier nodes that leave after each step
+  for (std::size_t u = 0; u < n; ++u) {
+    std::int32_t last = place[u];
+    for (std::int64_t k = offsets[u]; k < offsets[u + 1]; ++k)
+      last = std::max(last, place[std::size_t(neighbours[std::size_t(k)])]);
+    if (last > place[u]) ++retired_at[std::size_t(last)];
+  }
+  order.width = 0;
+  order.cost = 0;
+  std::int32_t frontier = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::int32_t u = order.nodes[i];
+    bool stays = false;
+    for (std::int64_t k = offsets[std::size_t(u)]; k < offsets[std::size_t(u) + 1]; ++k) {
+      stays |= place[std::size_t(neighbours[std::size_t(k)])] > std::int32_t(i);
+    }
+    frontier += (stays ? 1 : 0) - retired_at[i];
+    order.width = std::max(order.width, frontier);
+    order.cost += std::ldexp(1.0, frontier);
+    if (order.width > kMaxFrontierWidth || order.cost >= give_up_cost) return false;
+  }
+  return true;
+}
+
+// A depth-first order from start that enters a node's branches narrowest first. In a depth-first
+// order the frontier holds the nodes on the path from the start that still have branches (or, in a
+// graph that is not a tree, back edges) to come; a node stays on it while its earlier branches are
+// taken, so the widest branch should come last. A branch's rank is what it needs: a leaf 0, and a
+// node the larger of its widest branch's rank and its second widest's plus one. On a tree this is
+// close to the narrowest order there is, and at most the base-2 logarithm of the size.
+void ranked_depth_first(std::int32_t start, const std::vector<std::int64_t>& offsets,
+                        const std::vector<std::int32_t>& neighbours, std::vector<std::int32_t>& nodes) {
+  const std::size_t n = offsets.size() - 1;
+  std::vector<std::int32_t> parent(n, -1);
+  std::vector<std::int32_t> visit;  // preorder of the depth-first tree
+  std::vector<std::pair<std::int32_t, std::int64_t>> stack{{start, offsets[std::size_t(start)]}};
+  parent[std::size_t(start)] = start;
+  visit.push_back(start);
+  while (!stack.empty()) {
+    auto& [u, next] = stack.back();
+    if (next == offsets[std::size_t(u) + 1]) {
+      stack.pop_back();
+      continue;
+    }
+    const std::int32_t x = neighbours[std::size_t(next++)];
+    if (parent[std::size_t(x)] >= 0) continue;
+    parent[std::size_t(x)] = u;
+    visit.push_back(x);
+    stack.emplace_back(x, offsets[std::size_t(x)]);
+  }
+  // Ranks bottom up, then each node's children narrowest first.
+  std::vector<std::int32_t> widest(n, -1), second(n, -1), rank(n, 0);
+  for (std::size_t i = visit.size(); i-- > 1;) {
+    const std::size_t u = std::size_t(visit[i]);
+    rank[u] = std::max(widest[u], second[u] + 1);
+    const std::size_t p = std::size_t(parent[u]);
+    if (rank[u] > widest[p]) {
+      second[p] = widest[p];
+      widest[p] = rank[u];
+    } else {
+      second[p] = std::max(second[p], rank[u]);
+    }
+  }
+  std::vector<std::vector<std::int32_t>> children(n);
+  for (std::size_t i = 1; i < visit.size(); ++i)
+    children[std::size_t(parent[std::size_t(visit[i])])].push_back(visit[i]);
+  nodes.clear();
+  std::vector<std::int32_t> pending{start};
+  while (!pending.empty()) {
+    const std::int32_t u = pending.back();
+    pending.pop_back();
+    nodes.push_back(u);
+    std::vector<std::int32_t>& below = children[std::size_t(u)];
+    // Pushed widest first, so that the narrowest is taken next.
+    std::stable_sort(below.begin(), below.end(), [&rank](std::int32_t a, std::int32_t b) {
+      return rank[std::size_t(a)] > rank[std::size_t(b)];
+    });
+    pending.insert(pending.end(), below.begin(), below.end());
+  }
+}
+
 // The node found last by a breadth-first search from start: one end of a long shortest path.
 std::int32_t farthest_from(std::int32_t start, const std::vector<std::int64_t>& offsets,
                            const std::vector<std::int32_t>& neighbours) {
@@ -611,6 +699,10 @@ FrontierOrder FrontierCounter::choose_order(std::span<const std::int32_t> compon
     for (const OrderRule rule : {OrderRule::least_growth, OrderRule::least_growth_from_the_end,
                                  OrderRule::breadth_first, OrderRule::fewest_unprocessed}) {
       if (best.cost > good_enough && grower.grow(start, rule, best.cost, tried)) std::swap(best, tried);
+    }
+    if (best.cost > good_enough) {
+      ranked_depth_first(start, local_offsets_, local_neighbours_, tried.nodes);
+      if (measure_order(local_offsets_, local_neighbours_, best.cost, tried)) std::swap(best, tried);
     }
   }
   for (std::int32_t& u : best.nodes) u = component[std::size_t(u)];
