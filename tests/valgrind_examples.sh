@@ -43,9 +43,11 @@ printf '1 2\n2 x\n' >"$work/bad.txt"
 check 1 CIS "$work/bad.txt" - || failures=$((failures + 1))
 check 1 MCS "$work/bad.txt" "$examples/mcs-attributes.txt" 1 1 - || failures=$((failures + 1))
 check 1 MCS "$examples/mcs-graph.txt" "$examples/mcs-attributes.txt" x 1 || failures=$((failures + 1))
-# A file-size limit of 16 KiB (valgrind needs a few KiB of files of its own): the pattern file fails
-# part way and is removed.
-(ulimit -f 32 && check 1 CIS "$examples/grid4x4.txt" "$work/patterns.txt") || failures=$((failures + 1))
+# A write that fails part way: a full device. (A file-size limit would also stop valgrind's own
+# files, so the removal of a cut-short pattern file is left to the tests under AddressSanitizer.)
+if [ -c /dev/full ]; then
+  check 1 CIS "$examples/grid4x4.txt" /dev/full || failures=$((failures + 1))
+fi
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures valgrind runs failed" >&2
