@@ -49,4 +49,6 @@ int run(int argc, char** argv) {
   terminate(kGeneralUsage);
 }
 
+#ifndef QUARN_NO_MAIN  // the fuzz targets call run() from a main of their own
 int main(int argc, char** argv) { return run(argc, argv); }
+#endif
