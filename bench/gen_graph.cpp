@@ -3,7 +3,8 @@
 //   gen_graph FAMILY PARAMS... [--seed S]
 //   gen_graph union FAMILY PARAMS... + FAMILY PARAMS... [+ ...] [--seed S]
 //
-// Families: grid R C, sparse N AVG_DEGREE, tree N, regular N D, complete N, path N, cycle N, star K.
+// Families: grid R C, king R C, hypercube D, sparse N AVG_DEGREE, dense N P, tree N, regular N D,
+// complete N, path N, cycle N, star K.
 // One "u v" line per edge, nodes numbered from 1. A union places its parts side by side: each part's
 // nodes follow the previous part's nodes, isolated ones included, so a part's numbers never shift with
 // the edges it happens to get. The same arguments and seed always give the same file: the random
@@ -41,7 +42,10 @@ constexpr const char* kUsage =
     "       gen_graph union FAMILY PARAMS... + FAMILY PARAMS... [+ ...] [--seed S]\n"
     "families:\n"
     "  grid R C             R x C grid\n"
+    "  king R C             R x C grid with the diagonals (a king's moves)\n"
+    "  hypercube D          the D-dimensional cube: 2^D nodes, joined when they differ in one bit\n"
     "  sparse N AVG_DEGREE  N nodes, round(N * AVG_DEGREE / 2) distinct random edges\n"
+    "  dense N P            N nodes, each pair joined with probability P percent\n"
     "  tree N               uniform random labelled tree (Pruefer sequence)\n"
     "  regular N D          random D-regular graph (configuration model)\n"
     "  complete N           complete graph K_N\n"
@@ -78,6 +82,39 @@ Graph grid(std::int64_t rows, std::int64_t cols) {
       const std::int64_t v = r * cols + c + 1;
       if (c + 1 < cols) g.edges.emplace_back(v, v + 1);
       if (r + 1 < rows) g.edges.emplace_back(v, v + cols);
+    }
+  }
+  return g;
+}
+
+Graph king(std::int64_t rows, std::int64_t cols) {
+  Graph g = grid(rows, cols);
+  for (std::int64_t r = 0; r + 1 < rows; ++r) {
+    for (std::int64_t c = 0; c + 1 < cols; ++c) {
+      const std::int64_t v = r * cols + c + 1;
+      g.edges.emplace_back(v, v + cols + 1);
+      g.edges.emplace_back(v + 1, v + cols);
+    }
+  }
+  return g;
+}
+
+Graph hypercube(std::int64_t dimensions) {
+  Graph g{std::int64_t(1) << dimensions, {}};
+  for (std::int64_t v = 0; v < g.nodes; ++v) {
+    for (std::int64_t bit = 1; bit < g.nodes; bit <<= 1) {
+      if ((v & bit) == 0) g.edges.emplace_back(v + 1, (v | bit) + 1);
+    }
+  }
+  return g;
+}
+
+// G(n, p) with p in percent: every pair tried once, in order.
+Graph dense(std::int64_t n, std::int64_t percent, Rng& rng) {
+  Graph g{n, {}};
+  for (std::int64_t u = 1; u <= n; ++u) {
+    for (std::int64_t v = u + 1; v <= n; ++v) {
+      if (std::int64_t(uniform_below(rng, 100)) < percent) g.edges.emplace_back(u, v);
     }
   }
   return g;
@@ -206,6 +243,20 @@ Graph make_family(const std::vector<std::string_view>& spec, Rng& rng) {
   if (family == "grid") {
     want(2);
     return grid(parse_count(spec[1], 1), parse_count(spec[2], 1));
+  }
+  if (family == "king") {
+    want(2);
+    return king(parse_count(spec[1], 1), parse_count(spec[2], 1));
+  }
+  if (family == "hypercube") {
+    want(1);
+    const std::int64_t dimensions = parse_count(spec[1], 0);
+    if (dimensions > 30) usage_error("a hypercube of more than 30 dimensions has too many nodes");
+    return hypercube(dimensions);
+  }
+  if (family == "dense") {
+    want(2);
+    return dense(parse_count(spec[1], 1), parse_count(spec[2], 0), rng);
   }
   if (family == "sparse") {
     want(2);

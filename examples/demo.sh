@@ -11,5 +11,6 @@ show() {
 show CIS "$here/cycle.txt" -
 show CIS "$here/house.txt" -
 show CIS "$here/grid4x4.txt"
+show CIS "$here/karate.txt"
 show MCS "$here/mcs-graph.txt" "$here/mcs-attributes.txt" 2 2 -
 show MCS "$here/mcs-graph.txt" "$here/mcs-attributes.txt" 1 0 -

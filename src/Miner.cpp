@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
+#include <optional>
 
 namespace {
 
@@ -11,25 +13,34 @@ inline std::int64_t make_key(std::int64_t level, std::int32_t node, std::int32_t
   return node < root ? std::int64_t(node) : (level << 32) | std::int64_t(node);
 }
 
-inline std::int32_t level_of(std::int64_t key) { return std::int32_t(key >> 32); }
-inline std::int32_t node_of(std::int64_t key) { return std::int32_t(key & 0xffffffff); }
+inline std::int32_t level_of(std::int64_t key) {
+  return std::int32_t(key >> 32);
+}
+inline std::int32_t node_of(std::int64_t key) {
+  return std::int32_t(key & 0xffffffff);
+}
 
 // The most nodes a pattern can have: a connected set of k nodes needs k - 1 edges.
 std::int64_t largest_pattern(std::int32_t max_node, std::int64_t edge_count) {
   return std::max<std::int64_t>(0, std::min<std::int64_t>(max_node, edge_count + 1));
 }
 
-constexpr std::uint64_t kBytesPerNode = 40;  // offsets, marks, counts, stacks, a build scratch
+constexpr std::uint64_t kBytesPerNode = 40;        // offsets, marks, counts, stacks, a build scratch
 constexpr std::uint64_t kBytesPerDepth = 32 + 12;  // a frame and the widest decimal text of a node
+// Counting without writing also splits the graph into components and orders each one: a copy of the
+// component, marks and queues by node, and heap entries by edge.
+constexpr std::uint64_t kCountingBytesPerNode = 64;
+constexpr std::uint64_t kCountingBytesPerEdge = 80;
 
 // Refuses a graph whose tables would not fit in memory, before anything large is allocated: Linux
 // would rather kill the process later than fail the allocation.
-void check_memory(const std::string& path, const EdgeList& edges) {
+void check_memory(const std::string& path, const EdgeList& edges, bool counting) {
   const std::uint64_t slots = std::uint64_t(std::int64_t(edges.max_node) + 1);
-  const std::uint64_t node_bytes = slots * kBytesPerNode;
-  const std::uint64_t edge_bytes = std::uint64_t(edges.edges.size()) * 2 * sizeof(std::int32_t) +
-                                   std::uint64_t(largest_pattern(edges.max_node, std::int64_t(edges.edges.size()))) *
-                                       kBytesPerDepth;
+  const std::uint64_t node_bytes = slots * (kBytesPerNode + (counting ? kCountingBytesPerNode : 0));
+  const std::uint64_t edge_bytes =
+      std::uint64_t(edges.edges.size()) *
+          (2 * sizeof(std::int32_t) + (counting ? kCountingBytesPerEdge : 0)) +
+      std::uint64_t(largest_pattern(edges.max_node, std::int64_t(edges.edges.size()))) * kBytesPerDepth;
   const std::uint64_t available = available_memory();
   if (node_bytes + edge_bytes <= available) return;
   if (node_bytes > available / 2) {
@@ -52,7 +63,7 @@ Miner::Miner(int argc, char** argv) {
   const std::string graph_path = argv[2];
   {
     const EdgeList edges = read_edges(graph_path);
-    check_memory(graph_path, edges);
+    check_memory(graph_path, edges, argc == 3);
     graph = build_graph(edges, edges.max_node);
   }
   allocate_state();
@@ -87,20 +98,89 @@ std::uint64_t Miner::enumerate() {
   return pattern_count;
 }
 
-// Counting needs no order, which allows two savings. A root never comes back once done, so it stays
-// seen and no later root even considers it. And a candidate all of whose neighbours are already seen
-// (a free candidate) brings nothing new when it joins: every pattern below the current one is then
-// found once with it and once without it, so the branch is searched without it and counts twice.
-// Taking out all f free candidates at once, one pattern of the search stands for 2^f patterns.
-std::string Miner::count() {
+// Counting needs no order, so each connected component is counted on its own, by the cheaper of
+// two roads; both give the same number.
+//
+// The dynamic program over a frontier (FrontierCount.h) takes time exponential in the width of the
+// frontier and linear in the size of the component, however many patterns there are. The counting
+// search below takes time in proportion to the patterns it cannot skip, but it skips a lot on dense
+// graphs and is the only road when the frontier is too wide. So a component first gets an order;
+// when its frontier is narrow enough, the search has a first try with about as many steps as the
+// dynamic program would take if its states doubled with every frontier node, which settles small
+// and dense components at once; then the dynamic program runs within a memory budget; and whatever
+// is left over goes to the search without a limit.
+std::string Miner::count(CountRoad road, FrontierStats* stats) {
   unseen.assign(seen.size(), 0);
   for (std::int32_t u = 0; u <= max_node; ++u) unseen[std::size_t(u)] = std::int32_t(graph.of(u).size());
   if (max_node >= 0) see(0);  // node 0 is never part of a pattern
-  // Each component of k nodes has fewer than 2^k patterns, so the total is below 2^(k + 32) for the
-  // largest k, which the frames bound.
-  PatternCount total(std::uint32_t(frames.size() + 32));
-  for (std::int32_t root = 1; root <= max_node; ++root) search_from<true>(root, &total);
-  return total.decimal();
+  FrontierCounter frontier(graph);
+  const std::uint64_t memory_budget = available_memory() / 4;
+  mpz_class total;
+  std::vector<std::uint8_t> placed(seen.size(), 0);
+  std::vector<std::int32_t> component;
+  for (std::int32_t first = 1; first <= max_node; ++first) {
+    if (placed[std::size_t(first)] != 0) continue;
+    gather_component(graph, first, placed, component);
+    if (component.size() == 1) {
+      total += 1;
+      continue;
+    }
+    std::sort(component.begin(), component.end());
+    count_component(component, road, frontier, memory_budget, stats, total);
+  }
+  return total.get_str();
+}
+
+void Miner::count_component(std::span<const std::int32_t> component, CountRoad road,
+                            FrontierCounter& frontier, std::uint64_t memory_budget, FrontierStats* stats,
+                            mpz_class& total) {
+  constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
+  if (road == CountRoad::search) {
+    search_component(component, kUnlimited, total);
+    return;
+  }
+  // A first try of the search, about as long as choosing an order would take.
+  std::uint64_t tried = 0;
+  if (road == CountRoad::automatic) {
+    constexpr std::uint64_t kStepsPerElement = 16;
+    std::uint64_t elements = component.size();
+    for (const std::int32_t u : component) elements += graph.of(u).size();
+    tried = kStepsPerElement * elements;
+    if (search_component(component, tried, total)) return;
+  }
+  const FrontierOrder order = frontier.choose_order(component);
+  if (order.width <= kMaxFrontierWidth) {
+    const auto second_try = std::uint64_t(std::min(4 * order.cost, 1e18));
+    if (road == CountRoad::automatic && second_try > tried &&
+        search_component(component, second_try, total)) {
+      return;
+    }
+    if (std::optional<mpz_class> patterns = frontier.count(order, memory_budget, stats)) {
+      total += *patterns;
+      return;
+    }
+  }
+  search_component(component, kUnlimited, total);
+}
+
+bool Miner::search_component(std::span<const std::int32_t> roots, std::uint64_t step_limit,
+                             mpz_class& total) {
+  // A component of k nodes has fewer than 2^k patterns.
+  PatternCount patterns(std::uint32_t(roots.size()));
+  steps_left = step_limit;
+  for (const std::int32_t root : roots) {
+    if (search_from<true>(root, &patterns)) continue;
+    // Out of steps: every mark of this component goes, and the counts of unseen neighbours with it.
+    for (const std::int32_t u : roots) seen[std::size_t(u)] = 0;
+    for (const std::int32_t u : roots) {
+      std::int32_t not_seen = 0;
+      for (const std::int32_t x : graph.of(u)) not_seen += seen[std::size_t(x)] == 0 ? 1 : 0;
+      unseen[std::size_t(u)] = not_seen;
+    }
+    return false;
+  }
+  total += patterns.value();
+  return true;
 }
 
 void Miner::see(std::int32_t node) {
@@ -114,7 +194,7 @@ void Miner::unsee(std::int32_t node) {
 }
 
 template <bool kCounting>
-void Miner::search_from(std::int32_t root, PatternCount* total) {
+bool Miner::search_from(std::int32_t root, PatternCount* total) {
   std::uint8_t* const is_seen = seen.data();
   std::int64_t* const cand = candidates.data();
   std::int64_t* const pruned_stack = pruned.data();
@@ -148,6 +228,7 @@ void Miner::search_from(std::int32_t root, PatternCount* total) {
   std::int32_t candidate_count = 0;
   std::int32_t pruned_count = 0;
   std::uint64_t patterns = 0;
+  std::uint64_t steps = steps_left;  // a local: stores through the byte array could alias a member
   discover(root);
   for (std::int64_t k = offsets[root]; k < offsets[root + 1]; ++k) {
     const std::int32_t u = adjacency[k];
@@ -184,6 +265,7 @@ void Miner::search_from(std::int32_t root, PatternCount* total) {
       }
     }
     if constexpr (kCounting) {
+      if (steps-- == 0) return false;
       frame->exponent = (depth == 0 ? 0 : frames[std::size_t(depth) - 1].exponent) + free_count;
       total->add_power_of_two(frame->exponent);
     } else {
@@ -233,7 +315,8 @@ void Miner::search_from(std::int32_t root, PatternCount* total) {
         for (std::int32_t k = 0; k < candidate_count; ++k) forget(cand[k]);
         if constexpr (!kCounting) is_seen[root] = 0;
         pattern_count += patterns;
-        return;
+        steps_left = steps;
+        return true;
       }
 
       // Back in the parent: forget what the node brought in, and put it back into its slot.

@@ -16,12 +16,18 @@
 // search (the size of the largest pattern) does not depend on the process stack.
 //
 // Invariant between roots of the writing search: no node is seen, and both stacks are empty.
+//
+// Counting without writing needs neither the order nor the patterns themselves: see count().
 #pragma once
 
+#include <gmpxx.h>
+
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "FrontierCount.h"
 #include "Output.h"
 #include "helpers.h"
 
@@ -38,8 +44,11 @@ class Miner {
   void process();
   // Writes every pattern line in search order, completes the output, and returns their number.
   std::uint64_t enumerate();
+  // How count() counts a connected component: by the cheaper road, or by one of them where it can.
+  enum class CountRoad { automatic, frontier, search };
   // The number of patterns, in decimal, without writing any.
-  std::string count();
+  // With stats, reports what the dynamic program did.
+  std::string count(CountRoad road = CountRoad::automatic, FrontierStats* stats = nullptr);
 
  private:
   struct Frame {
@@ -52,8 +61,14 @@ class Miner {
   };
 
   void allocate_state();
+  void count_component(std::span<const std::int32_t> component, CountRoad road, FrontierCounter& frontier,
+                       std::uint64_t memory_budget, FrontierStats* stats, mpz_class& total);
+  // Counts a component's patterns by the counting search from each of its nodes, ascending, and adds
+  // them to total; gives up after step_limit patterns, and then leaves total and the marks as they were.
+  bool search_component(std::span<const std::int32_t> roots, std::uint64_t step_limit, mpz_class& total);
+  // Returns false when the counting search runs out of steps before the root is done.
   template <bool kCounting>
-  void search_from(std::int32_t root, PatternCount* total);
+  bool search_from(std::int32_t root, PatternCount* total);
   void see(std::int32_t node);
   void unsee(std::int32_t node);
 
@@ -67,5 +82,6 @@ class Miner {
   std::vector<Frame> frames;             // one per node of the current pattern
   std::vector<char> pattern_text;        // "r a b " of the current pattern, grown and cut with it
   std::uint64_t pattern_count = 0;
+  std::uint64_t steps_left = 0;  // counting: patterns the search may still visit
   PatternOutput output;
 };

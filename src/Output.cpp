@@ -24,7 +24,9 @@ void write_all(int fd, const char* data, std::size_t size, const std::string& na
   }
 }
 
-bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 }  // namespace
 
@@ -71,7 +73,9 @@ void PatternOutput::flush() {
   used_ = 0;
 }
 
-void PatternOutput::write_through(const char* data, std::size_t size) { write_all(fd_, data, size, name_); }
+void PatternOutput::write_through(const char* data, std::size_t size) {
+  write_all(fd_, data, size, name_);
+}
 
 void PatternOutput::finish() {
   if (fd_ < 0) return;
@@ -83,32 +87,10 @@ void PatternOutput::finish() {
   }
 }
 
-namespace {
-__extension__ typedef unsigned __int128 Uint128;
-}
-
-std::string PatternCount::decimal() const {
-  std::vector<std::uint64_t> rest = limbs_;
-  while (rest.size() > 1 && rest.back() == 0) rest.pop_back();
-  // Divide by 10^19 until nothing is left; each remainder is 19 more digits, least significant first.
-  constexpr std::uint64_t kChunk = 10'000'000'000'000'000'000ULL;
-  std::vector<std::uint64_t> chunks;
-  do {
-    Uint128 remainder = 0;
-    for (std::size_t i = rest.size(); i-- > 0;) {
-      const Uint128 value = (remainder << 64) | rest[i];
-      rest[i] = std::uint64_t(value / kChunk);
-      remainder = value % kChunk;
-    }
-    chunks.push_back(std::uint64_t(remainder));
-    while (rest.size() > 1 && rest.back() == 0) rest.pop_back();
-  } while (rest.size() > 1 || rest[0] != 0);
-  std::string text = std::to_string(chunks.back());
-  for (std::size_t i = chunks.size() - 1; i-- > 0;) {
-    const std::string digits = std::to_string(chunks[i]);
-    text += std::string(19 - digits.size(), '0') + digits;
-  }
-  return text;
+mpz_class PatternCount::value() const {
+  mpz_class result;
+  mpz_import(result.get_mpz_t(), limbs_.size(), -1, sizeof(std::uint64_t), 0, 0, limbs_.data());
+  return result;
 }
 
 void print_count_line(const std::string& decimal_count) {
@@ -116,4 +98,6 @@ void print_count_line(const std::string& decimal_count) {
   write_all(STDOUT_FILENO, line.data(), line.size(), "standard output");
 }
 
-void print_count_line(std::uint64_t count) { print_count_line(std::to_string(count)); }
+void print_count_line(std::uint64_t count) {
+  print_count_line(std::to_string(count));
+}

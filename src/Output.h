@@ -5,6 +5,8 @@
 // ends with a QuarnError, never with a count line.
 #pragma once
 
+#include <gmpxx.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -64,7 +66,7 @@ class PatternCount {
       }
     }
   }
-  std::string decimal() const;
+  mpz_class value() const;
 
  private:
   std::vector<std::uint64_t> limbs_;  // least significant first

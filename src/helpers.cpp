@@ -1,6 +1,7 @@
 #include "helpers.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <new>
 
 void fail(const std::string& path, std::string_view what) {
   throw QuarnError(path + ": " + std::string(what));
@@ -300,6 +302,17 @@ std::uint64_t available_memory() {
   const long page_size = ::sysconf(_SC_PAGESIZE);
   if (pages > 0 && page_size > 0) return std::uint64_t(pages) * std::uint64_t(page_size);
   return UINT64_MAX;
+}
+
+void* allocate_large_pages(std::size_t bytes) {
+  constexpr std::size_t kPage = std::size_t(2) << 20;
+  const std::size_t rounded = (std::max<std::size_t>(bytes, 1) + kPage - 1) / kPage * kPage;
+  void* memory = std::aligned_alloc(kPage, rounded);
+  if (memory == nullptr) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  madvise(memory, rounded, MADV_HUGEPAGE);  // only a hint: without it the pages are small
+#endif
+  return memory;
 }
 
 std::string format_bytes(std::uint64_t bytes) {

@@ -151,5 +151,10 @@ int get_shared_properties_count(const AttributeTable& table, std::int32_t u, std
 // Bytes of memory this process can still count on: the kernel's estimate of available memory.
 std::uint64_t available_memory();
 
+// Memory for data read at random, released with std::free: at least bytes long, in whole 2 MiB
+// pages, which Linux is asked to back with large pages. With 4 KiB pages a scattered read often
+// costs a page-table walk on top of the cache miss. Throws std::bad_alloc when there is none.
+void* allocate_large_pages(std::size_t bytes);
+
 // "1.5 GiB", "12.0 MiB": a byte count for a message.
 std::string format_bytes(std::uint64_t bytes);

@@ -31,13 +31,13 @@ TEST(PatternCount, SumsOfPowersOfTwoInDecimal) {
     SCOPED_TRACE(c.decimal);
     PatternCount count(c.largest);
     for (const std::uint32_t e : c.exponents) count.add_power_of_two(e);
-    EXPECT_EQ(count.decimal(), c.decimal);
+    EXPECT_EQ(count.value().get_str(), c.decimal);
   }
   PatternCount ten_to_the_19th(64);  // exactly one chunk of 19 digits, then a second
   for (std::uint64_t bits = 10'000'000'000'000'000'000ULL; bits != 0; bits &= bits - 1) {
     ten_to_the_19th.add_power_of_two(std::uint32_t(std::countr_zero(bits)));
   }
-  EXPECT_EQ(ten_to_the_19th.decimal(), "10000000000000000000");
+  EXPECT_EQ(ten_to_the_19th.value().get_str(), "10000000000000000000");
 }
 
 TEST(PatternOutput, LongAndShortPiecesArriveInOrder) {
