@@ -7,7 +7,8 @@
 # tests/fuzz/regressions/TARGET; inputs that fail land in BUILD/findings/TARGET/ and the whole log in
 # BUILD/logs/TARGET.log. At the end it prints, per target, the executions, executions per second,
 # and libFuzzer's edge coverage (cov) and features (ft); with COVERAGE=1 also the share of the lines
-# of src/ that the working corpus reaches. Exits with status 1 when any target found something.
+# of src/ that the working corpus reaches. SECONDS 0 skips the fuzzing: COVERAGE=1 run.sh 0 measures
+# the corpus as it is. Exits with status 1 when any target found something.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -43,18 +44,21 @@ for target in "${targets[@]}"; do
   inputs=("$corpus" "$here/corpus/$target")
   [ -d "$here/regressions/$target" ] && inputs+=("$here/regressions/$target")
   echo "== $target: ${seconds}s"
-  status=0
-  nice -n 19 "$build/tests/fuzz/$target" -max_total_time="$seconds" -timeout="${TIMEOUT:-5}" \
-    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" "${inputs[@]}" >"$log" 2>&1 || status=$?
-  if [ $status -ne 0 ]; then
-    found=1
-    echo "FINDING in $target (status $status): see $log and $findings/"
-    grep -E "^(==[0-9]+==ERROR|SUMMARY|quarn fuzz:)" "$log" | head -5 || true
+  line="$target: not fuzzed"
+  if [ "$seconds" != 0 ]; then
+    status=0
+    nice -n 19 "$build/tests/fuzz/$target" -max_total_time="$seconds" -timeout="${TIMEOUT:-5}" \
+      -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" "${inputs[@]}" >"$log" 2>&1 || status=$?
+    if [ $status -ne 0 ]; then
+      found=1
+      echo "FINDING in $target (status $status): see $log and $findings/"
+      grep -E "^(==[0-9]+==ERROR|SUMMARY|quarn fuzz:)" "$log" | head -5 || true
+    fi
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+    cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1 || true)
+    line="$target: ${runs:-?} executions, ${rate:-?}/s, ${cov:-no stats}"
   fi
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
-  cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1)
-  line="$target: ${runs:-?} executions, ${rate:-?}/s, ${cov:-no stats}"
   if [ "${COVERAGE:-0}" = 1 ]; then
     profile=$coverage_build/$target
     LLVM_PROFILE_FILE="$profile.profraw" "$coverage_build/tests/fuzz/$target" "${inputs[@]}" >/dev/null 2>&1 || true
