@@ -17,7 +17,7 @@ AttributedMiner::AttributedMiner(int argc, char** argv) {
   }
   // Refuse a graph whose search tables cannot fit before the output is touched: Linux would rather
   // kill the process half way than fail the allocation.
-  const std::uint64_t needed = SearchGraph::bytes_needed(graph, attributes);
+  const std::uint64_t needed = SearchGraph::bytes_needed(graph, attributes, layout);
   const std::uint64_t available = available_memory();
   if (needed > available) {
     fail(graph_path, "the search tables for this graph and " + attributes_path + " would need " +
@@ -27,8 +27,8 @@ AttributedMiner::AttributedMiner(int argc, char** argv) {
 }
 
 AttributedMiner::AttributedMiner(AttributeTable table, const std::vector<Edge>& edges, std::int32_t support,
-                                 std::int32_t graph_size, const std::string& output_name)
-    : attributes(std::move(table)), min_sup(support), min_graph_size(graph_size) {
+                                 std::int32_t graph_size, const std::string& output_name, RowLayout row_layout)
+    : attributes(std::move(table)), min_sup(support), min_graph_size(graph_size), layout(row_layout) {
   build_graph(edges);
   if (!output_name.empty()) output.open(output_name, {});
 }
@@ -62,7 +62,7 @@ std::uint64_t AttributedMiner::enumerate() {
   // A negative MIN_GRAPH_SIZE exceeds every pattern size: nothing can be reported.
   if (min_graph_size >= 0) {
     seen = NodeMarks(std::size_t(attributes.rows) + 1);
-    const SearchGraph search(graph, attributes, min_sup);
+    const SearchGraph search(graph, attributes, min_sup, layout);
     for (std::int32_t root = 1; root <= attributes.rows; ++root) {
       if (attributes.ones(root) < min_sup) continue;
       if (output.enabled()) {

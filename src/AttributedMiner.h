@@ -26,9 +26,11 @@ class AttributedMiner {
   // MCS GRAPH_INPUT_FILE ATTRIBUTES_INPUT_FILE MIN_SUP MIN_GRAPH_SIZE [OUTPUT_FILE]: converts the two
   // numbers, reads and checks the attribute file and the edge list, then opens the output.
   AttributedMiner(int argc, char** argv);
-  // Prepared input; patterns go to output_name ("" counts only, "-" is standard output).
+  // Prepared input; patterns go to output_name ("" counts only, "-" is standard output). The layout
+  // of rows in the search can be forced, as the tests do to cover both.
   AttributedMiner(AttributeTable attributes, const std::vector<Edge>& edges, std::int32_t min_sup,
-                  std::int32_t min_graph_size, const std::string& output_name);
+                  std::int32_t min_graph_size, const std::string& output_name,
+                  RowLayout layout = RowLayout::automatic);
 
   // Runs the search and completes the output, then prints the count line.
   void process();
@@ -52,6 +54,7 @@ class AttributedMiner {
   AdjacencyList graph;  // kept edges only, each neighbour list ascending
   std::int32_t min_sup = 0;
   std::int32_t min_graph_size = 0;
+  RowLayout layout = RowLayout::automatic;
   PatternOutput output;
 
   // Search state, one entry per depth of the current chain of patterns; reused from root to root.

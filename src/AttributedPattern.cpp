@@ -1,21 +1,9 @@
 #include "AttributedPattern.h"
 
 #include <algorithm>
-#include <new>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
-
-ScatteredWords::ScatteredWords(std::size_t size) {
-  constexpr std::size_t kPage = std::size_t(2) << 20;
-  const std::size_t bytes = (std::max<std::size_t>(size, 1) * sizeof(std::uint32_t) + kPage - 1) / kPage * kPage;
-  data_.reset(static_cast<std::uint32_t*>(std::aligned_alloc(kPage, bytes)));
-  if (!data_) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-  madvise(data_.get(), bytes, MADV_HUGEPAGE);  // only a hint: without it the pages are small
-#endif
-}
+ScatteredWords::ScatteredWords(std::size_t size)
+    : data_(static_cast<std::uint32_t*>(allocate_large_pages(size * sizeof(std::uint32_t)))) {}
 
 namespace {
 
@@ -43,18 +31,25 @@ std::vector<std::uint64_t> block_positions(const AdjacencyList& graph, std::size
   return positions;
 }
 
+std::size_t copied_words_in(RowLayout layout, const AttributeTable& table) {
+  const bool copied = layout == RowLayout::copied || (layout == RowLayout::automatic && SearchGraph::copies_pay(table));
+  return copied ? table.words_per_row : 0;
+}
+
 }  // namespace
 
-std::uint64_t SearchGraph::bytes_needed(const AdjacencyList& graph, const AttributeTable& table) {
+std::uint64_t SearchGraph::bytes_needed(const AdjacencyList& graph, const AttributeTable& table, RowLayout layout) {
   const std::uint64_t slots = std::uint64_t(table.rows) + 1;
   const std::uint64_t entries = graph.neighbours.size();
-  return (slots + entries * (kHeader + table.words_per_row)) * sizeof(std::uint32_t) +
+  return (slots + entries * (kHeader + copied_words_in(layout, table))) * sizeof(std::uint32_t) +
          (slots + 1) * sizeof(std::uint64_t);
 }
 
-SearchGraph::SearchGraph(const AdjacencyList& graph, const AttributeTable& table, std::int32_t support)
+SearchGraph::SearchGraph(const AdjacencyList& graph, const AttributeTable& table, std::int32_t support,
+                         RowLayout layout)
     : attributes(table),
       min_sup(support),
+      copied_words_(copied_words_in(layout, table)),
       blocks_of(block_positions(graph, std::size_t(table.rows) + 1, stride())),
       blocks(blocks_of.back()) {
   const std::size_t slots = std::size_t(table.rows) + 1;
@@ -68,26 +63,26 @@ SearchGraph::SearchGraph(const AdjacencyList& graph, const AttributeTable& table
       out[1] = std::uint32_t(block);
       out[2] = std::uint32_t(block >> 32);
       const Words row = table.row(w);
-      std::copy(row.begin(), row.end(), out + kHeader);
+      std::copy_n(row.begin(), copied_words_, out + kHeader);
       out += stride();
     }
   }
 }
 
-inline void AttributedPattern::add_excluded(std::int32_t u, const std::uint32_t* row, std::size_t words) {
+inline void AttributedPattern::add_excluded(std::int32_t u, const std::uint32_t* row, std::size_t copied) {
   excluded.push_back(u);
-  append_row(excluded_rows_, row, words);
+  append_row(excluded_rows_, row, copied);
 }
 
 inline void AttributedPattern::add_candidate(std::int32_t u, const std::uint32_t* row, std::uint64_t block,
-                                      std::size_t words) {
+                                             std::size_t copied) {
   candidates.push_back(u);
-  append_row(candidate_rows_, row, words);
+  append_row(candidate_rows_, row, copied);
   candidate_blocks_.push_back(block);
 }
 
 void AttributedPattern::start(std::int32_t first, const SearchGraph& search, NodeMarks& seen) {
-  const std::size_t words = search.words();
+  const std::size_t copied = search.copied_words();
   level = 1;
   root = first;
   node = first;
@@ -107,9 +102,9 @@ void AttributedPattern::start(std::int32_t first, const SearchGraph& search, Nod
     seen.set(w);
     fresh_.push_back(w);
     if (w > first) {
-      add_candidate(w, entry + SearchGraph::kHeader, block_at(entry), words);
+      add_candidate(w, entry + SearchGraph::kHeader, block_at(entry), copied);
     } else {
-      add_excluded(w, entry + SearchGraph::kHeader, words);
+      add_excluded(w, entry + SearchGraph::kHeader, copied);
     }
   }
   second_begin = candidates.size();
@@ -118,13 +113,14 @@ void AttributedPattern::start(std::int32_t first, const SearchGraph& search, Nod
 void AttributedPattern::extend(const AttributedPattern& parent, std::size_t index, const SearchGraph& search,
                                NodeMarks& seen) {
   const std::size_t words = search.words();
+  const std::size_t copied = search.copied_words();
   // The added node's block is read last; fetching it now overlaps the miss with the copying.
   const std::uint64_t block = parent.candidate_blocks_[index];
   __builtin_prefetch(search.entries(block) - 1);
   level = parent.level + 1;
   root = parent.root;
   node = parent.candidates[index];
-  profile.assign_and(parent.profile.size(), parent.profile.words(), parent.candidate_row(index, words));
+  profile.assign_and(parent.profile.size(), parent.profile.words(), parent.candidate_row(index, search));
   const Words shared = profile.words();
   const std::int32_t min_sup = search.min_sup;
   auto keeps_support = [&](const std::uint32_t* row) {
@@ -132,48 +128,48 @@ void AttributedPattern::extend(const AttributedPattern& parent, std::size_t inde
   };
   // With the profile unchanged, every member of the parent's groups keeps its support.
   if (equals(shared, parent.profile.words())) {
-    copy_members(parent, index, words);
+    copy_members(parent, index, copied);
   } else {
-    filter_members(parent, index, words, min_sup);
+    filter_members(parent, index, search);
   }
 
   // New neighbours, ascending since the neighbour lists are: those not above root are excluded, the
-  // others are merged into the later candidates. The support test reads the row in the block, so
-  // it goes first: seen is a scattered read.
+  // others are merged into the later candidates. The support test reads the row in the block when it
+  // is copied there, so it goes first: seen is a scattered read.
   fresh_.clear();
   later_.clear();
   const std::uint32_t* entry = search.entries(block);
   for (std::uint32_t k = 0; k < search.degree(block); ++k, entry += search.stride()) {
     const auto w = std::int32_t(entry[0]);
-    if (!keeps_support(entry + SearchGraph::kHeader) || seen.test(w)) continue;
+    if (!keeps_support(search.entry_row(entry)) || seen.test(w)) continue;
     seen.set(w);
     fresh_.push_back(w);
     if (w <= root) {
-      add_excluded(w, entry + SearchGraph::kHeader, words);
+      add_excluded(w, entry + SearchGraph::kHeader, copied);
     } else {
       later_.push_back(entry);
     }
   }
-  if (!later_.empty()) merge_later(words);
+  if (!later_.empty()) merge_later(copied);
 }
 
 // The members of parent that keep their support under profile, in their new groups: the candidates
 // before index become excluded; the rest of the added node's own group stays earlier candidates,
 // and an earlier node passes the later group on as it is.
-void AttributedPattern::filter_members(const AttributedPattern& parent, std::size_t index, std::size_t words,
-                                       std::int32_t min_sup) {
+void AttributedPattern::filter_members(const AttributedPattern& parent, std::size_t index,
+                                       const SearchGraph& search) {
   const Words shared = profile.words();
-  auto stays = [&](const std::uint32_t* row) { return count_shared_ones(shared, Words{row, words}) >= min_sup; };
+  const std::size_t copied = search.copied_words();
+  auto stays = [&](Words row) { return count_shared_ones(shared, row) >= search.min_sup; };
   excluded.clear();
   excluded_rows_.clear();
   for (std::size_t i = 0; i < parent.excluded.size(); ++i) {
-    const std::uint32_t* row = parent.excluded_rows_.data() + i * words;
-    if (stays(row)) add_excluded(parent.excluded[i], row, words);
+    const Words row = parent.excluded_row(i, search);
+    if (stays(row)) add_excluded(parent.excluded[i], row.data(), copied);
   }
-  const std::int32_t* const from = parent.candidates.data();
-  const std::uint32_t* const from_rows = parent.candidate_rows_.data();
   for (std::size_t i = 0; i < index; ++i) {
-    if (stays(from_rows + i * words)) add_excluded(from[i], from_rows + i * words, words);
+    const Words row = parent.candidate_row(i, search);
+    if (stays(row)) add_excluded(parent.candidates[i], row.data(), copied);
   }
   const std::size_t first_end = index < parent.second_begin ? parent.second_begin : parent.candidates.size();
   candidates.clear();
@@ -181,8 +177,8 @@ void AttributedPattern::filter_members(const AttributedPattern& parent, std::siz
   candidate_blocks_.clear();
   auto keep_candidates = [&](std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i) {
-      const std::uint32_t* row = from_rows + i * words;
-      if (stays(row)) add_candidate(from[i], row, parent.candidate_blocks_[i], words);
+      const Words row = parent.candidate_row(i, search);
+      if (stays(row)) add_candidate(parent.candidates[i], row.data(), parent.candidate_blocks_[i], copied);
     }
   };
   keep_candidates(index + 1, first_end);
@@ -191,27 +187,27 @@ void AttributedPattern::filter_members(const AttributedPattern& parent, std::siz
 }
 
 // filter_members when every member keeps its support: whole ranges are copied.
-void AttributedPattern::copy_members(const AttributedPattern& parent, std::size_t index, std::size_t words) {
+void AttributedPattern::copy_members(const AttributedPattern& parent, std::size_t index, std::size_t copied) {
   const auto cut = std::ptrdiff_t(index);
-  const auto row_cut = std::ptrdiff_t(index * words);
+  const auto row_cut = std::ptrdiff_t(index * copied);
   excluded.assign(parent.excluded.begin(), parent.excluded.end());
   excluded.insert(excluded.end(), parent.candidates.begin(), parent.candidates.begin() + cut);
   excluded_rows_.assign(parent.excluded_rows_.begin(), parent.excluded_rows_.end());
   excluded_rows_.insert(excluded_rows_.end(), parent.candidate_rows_.begin(), parent.candidate_rows_.begin() + row_cut);
   candidates.assign(parent.candidates.begin() + cut + 1, parent.candidates.end());
-  candidate_rows_.assign(parent.candidate_rows_.begin() + row_cut + std::ptrdiff_t(words), parent.candidate_rows_.end());
+  candidate_rows_.assign(parent.candidate_rows_.begin() + row_cut + std::ptrdiff_t(copied), parent.candidate_rows_.end());
   candidate_blocks_.assign(parent.candidate_blocks_.begin() + cut + 1, parent.candidate_blocks_.end());
   second_begin = index < parent.second_begin ? parent.second_begin - index - 1 : candidates.size();
 }
 
 // Merges the new later candidates (later_) into candidates[second_begin, end) from the back, moving
 // the rows and blocks along.
-void AttributedPattern::merge_later(std::size_t words) {
+void AttributedPattern::merge_later(std::size_t copied) {
   std::size_t i = candidates.size();
   std::size_t j = later_.size();
   std::size_t k = i + j;
   candidates.resize(k);
-  candidate_rows_.resize(k * words);
+  candidate_rows_.resize(k * copied);
   candidate_blocks_.resize(k);
   while (j > 0) {
     --k;
@@ -219,12 +215,12 @@ void AttributedPattern::merge_later(std::size_t words) {
       --i;
       candidates[k] = candidates[i];
       candidate_blocks_[k] = candidate_blocks_[i];
-      std::copy_n(candidate_rows_.data() + i * words, words, candidate_rows_.data() + k * words);
+      std::copy_n(candidate_rows_.data() + i * copied, copied, candidate_rows_.data() + k * copied);
     } else {
       const std::uint32_t* entry = later_[--j];
       candidates[k] = std::int32_t(entry[0]);
       candidate_blocks_[k] = block_at(entry);
-      std::copy_n(entry + SearchGraph::kHeader, words, candidate_rows_.data() + k * words);
+      std::copy_n(entry + SearchGraph::kHeader, copied, candidate_rows_.data() + k * copied);
     }
   }
 }
@@ -234,20 +230,19 @@ void AttributedPattern::release(NodeMarks& seen) const {
 }
 
 bool AttributedPattern::covered(std::size_t index, const SearchGraph& search) const {
-  const std::size_t words = search.words();
   const Words shared = profile.words();
-  const Words added = candidate_row(index, words);
+  const Words added = candidate_row(index, search);
   for (std::size_t i = 0; i < excluded.size(); ++i) {
-    if (covers_and(excluded_row(i, words), shared, added)) return true;
+    if (covers_and(excluded_row(i, search), shared, added)) return true;
   }
   for (std::size_t i = 0; i < index; ++i) {
-    if (covers_and(candidate_row(i, words), shared, added)) return true;
+    if (covers_and(candidate_row(i, search), shared, added)) return true;
   }
   return false;
 }
 
 bool AttributedPattern::same_profile(std::size_t index, const SearchGraph& search) const {
-  return covers(candidate_row(index, search.words()), profile.words());
+  return covers(candidate_row(index, search), profile.words());
 }
 
 std::size_t AttributedPattern::index_of(std::int32_t wanted) const {

@@ -42,35 +42,55 @@ class ScatteredWords {
   std::unique_ptr<std::uint32_t, Free> data_;
 };
 
+// How a search reads the attribute rows of neighbours and pattern members.
+//   copied: a copy of the row next to each node number, in the blocks and in the patterns, so that
+//           an extension reads one contiguous block (fast, but a row per edge end);
+//   table:  the row in the attribute table, read by node number (memory grows with the edges only).
+//   automatic: copied for rows of up to 256 attributes, see SearchGraph::copies_pay.
+enum class RowLayout { automatic, copied, table };
+
 // What every pattern of a search reads: each node's neighbours in the graph of kept edges, ascending,
 // the packed attribute rows, and the support threshold.
 //
 // Extending a pattern reads the added node's neighbour list and every neighbour's row. Node numbers
 // carry no locality, so these reads would land all over memory; instead each node has one block
-// holding its degree and, per neighbour, its number, the position of its own block and a copy of
-// its row: one contiguous read per extension. Patterns keep a member's row and block position next
-// to its number for the same reason.
+// holding its degree and, per neighbour, its number, the position of its own block and, in the copied
+// layout, a copy of its row: one contiguous read per extension. Patterns keep a member's block
+// position (and row, when copied) next to its number for the same reason.
 class SearchGraph {
  public:
-  // One neighbour in a block: node, block position (two words, low first), row.
+  // One neighbour in a block: node, block position (two words, low first), then the row if copied.
   static constexpr std::size_t kHeader = 3;
 
-  SearchGraph(const AdjacencyList& graph, const AttributeTable& attributes, std::int32_t min_sup);
-  // The bytes the blocks of this graph take: a row per neighbour entry, so edges times row width.
-  static std::uint64_t bytes_needed(const AdjacencyList& graph, const AttributeTable& attributes);
+  SearchGraph(const AdjacencyList& graph, const AttributeTable& attributes, std::int32_t min_sup, RowLayout layout);
+  // Whether copying rows is worth its memory: for rows of at most kMostCopiedWords words an entry with
+  // its copy takes under four times the words of one without, so memory stays a small multiple of
+  // the input's; wider rows would multiply it by their width, and are read from the table.
+  static bool copies_pay(const AttributeTable& attributes) { return attributes.words_per_row <= kMostCopiedWords; }
+  // The bytes the blocks of this graph take in a layout (automatic or not).
+  static std::uint64_t bytes_needed(const AdjacencyList& graph, const AttributeTable& attributes, RowLayout layout);
 
   Words row(std::int32_t node) const { return attributes.row(node); }
   std::size_t words() const { return attributes.words_per_row; }
-  std::size_t stride() const { return kHeader + words(); }
+  // The words of a row copied next to a node number: words(), or 0 in the table layout.
+  std::size_t copied_words() const { return copied_words_; }
+  std::size_t stride() const { return kHeader + copied_words_; }
   std::uint64_t block_of(std::int32_t node) const { return blocks_of[std::size_t(node)]; }
   // The neighbour entries of the block at position and their number.
   const std::uint32_t* entries(std::uint64_t block) const { return blocks.data() + block + 1; }
   std::uint32_t degree(std::uint64_t block) const { return blocks[block]; }
+  // The row of the neighbour of an entry.
+  const std::uint32_t* entry_row(const std::uint32_t* entry) const {
+    return copied_words_ != 0 ? entry + kHeader : attributes.words.data() + std::size_t(entry[0]) * words();
+  }
 
   const AttributeTable& attributes;
   std::int32_t min_sup;
 
  private:
+  static constexpr std::size_t kMostCopiedWords = 8;  // 256 attributes
+
+  std::size_t copied_words_;
   std::vector<std::uint64_t> blocks_of;
   ScatteredWords blocks;
 };
@@ -113,9 +133,15 @@ class AttributedPattern {
   // The index of a candidate, or candidates.size() when node is none.
   std::size_t index_of(std::int32_t node) const;
 
-  // The rows of the members, in the order of excluded and candidates, words() words each.
-  Words excluded_row(std::size_t i, std::size_t words) const { return {excluded_rows_.data() + i * words, words}; }
-  Words candidate_row(std::size_t i, std::size_t words) const { return {candidate_rows_.data() + i * words, words}; }
+  // The rows of the members: their copies, in the order of excluded and candidates, or the table's.
+  Words excluded_row(std::size_t i, const SearchGraph& search) const {
+    return search.copied_words() != 0 ? Words{excluded_rows_.data() + i * search.words(), search.words()}
+                                      : search.row(excluded[i]);
+  }
+  Words candidate_row(std::size_t i, const SearchGraph& search) const {
+    return search.copied_words() != 0 ? Words{candidate_rows_.data() + i * search.words(), search.words()}
+                                      : search.row(candidates[i]);
+  }
 
   std::int32_t level = 0;
   std::int32_t root = 0;
@@ -126,14 +152,15 @@ class AttributedPattern {
   std::size_t second_begin = 0;  // candidates from here on are the later ones
 
  private:
-  void filter_members(const AttributedPattern& parent, std::size_t index, std::size_t words, std::int32_t min_sup);
-  void copy_members(const AttributedPattern& parent, std::size_t index, std::size_t words);
-  void merge_later(std::size_t words);
-  void add_excluded(std::int32_t u, const std::uint32_t* row, std::size_t words);
-  void add_candidate(std::int32_t u, const std::uint32_t* row, std::uint64_t block, std::size_t words);
+  // copied is the search's copied_words(): the words of each row these copy along, 0 for none.
+  void filter_members(const AttributedPattern& parent, std::size_t index, const SearchGraph& search);
+  void copy_members(const AttributedPattern& parent, std::size_t index, std::size_t copied);
+  void merge_later(std::size_t copied);
+  void add_excluded(std::int32_t u, const std::uint32_t* row, std::size_t copied);
+  void add_candidate(std::int32_t u, const std::uint32_t* row, std::uint64_t block, std::size_t copied);
 
-  std::vector<std::uint32_t> excluded_rows_;
-  std::vector<std::uint32_t> candidate_rows_;
+  std::vector<std::uint32_t> excluded_rows_;   // copied layout only
+  std::vector<std::uint32_t> candidate_rows_;  // copied layout only
   std::vector<std::uint64_t> candidate_blocks_;  // the block of each candidate
   std::vector<std::int32_t> fresh_;              // the nodes this pattern marked in seen, ascending
   std::vector<const std::uint32_t*> later_;      // the entries of the new later candidates, ascending

@@ -174,6 +174,94 @@ class OrderGrower {
   std::priority_queue<Entry, std::vector<Entry>, std::greater<>> heap_;
 };
 
+// The width and cost of an order of the loaded component (local nodes), or false once it passes
+// give_up_cost or the widest frontier a state can describe.
+bool measure_order(const std::vector<std::int64_t>& offsets, const std::vector<std::int32_t>& neighbours,
+                   double give_up_cost, FrontierOrder& order) {
+  const std::size_t n = order.nodes.size();
+  std::vector<std::int32_t> place(n);
+  for (std::size_t i = 0; i < n; ++i) place[std::size_t(order.nodes[i])] = std::int32_t(i);
+  std::vector<std::int32_t> retired_at(n + 1, 0);  // frontier nodes that leave after each step
+  for (std::size_t u = 0; u < n; ++u) {
+    std::int32_t last = place[u];
+    for (std::int64_t k = offsets[u]; k < offsets[u + 1]; ++k)
+      last = std::max(last, place[std::size_t(neighbours[std::size_t(k)])]);
+    if (last > place[u]) ++retired_at[std::size_t(last)];
+  }
+  order.width = 0;
+  order.cost = 0;
+  std::int32_t frontier = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::int32_t u = order.nodes[i];
+    bool stays = false;
+    for (std::int64_t k = offsets[std::size_t(u)]; k < offsets[std::size_t(u) + 1]; ++k) {
+      stays |= place[std::size_t(neighbours[std::size_t(k)])] > std::int32_t(i);
+    }
+    frontier += (stays ? 1 : 0) - retired_at[i];
+    order.width = std::max(order.width, frontier);
+    order.cost += std::ldexp(1.0, frontier);
+    if (order.width > kMaxFrontierWidth || order.cost >= give_up_cost) return false;
+  }
+  return true;
+}
+
+// A depth-first order from start that enters a node's branches narrowest first. In a depth-first
+// order the frontier holds the nodes on the path from the start that still have branches (or, in a
+// graph that is not a tree, back edges) to come; a node stays on it while its earlier branches are
+// taken, so the widest branch should come last. A branch's rank is what it needs: a leaf 0, and a
+// node the larger of its widest branch's rank and its second widest's plus one. On a tree this is
+// close to the narrowest order there is, and at most the base-2 logarithm of the size.
+void ranked_depth_first(std::int32_t start, const std::vector<std::int64_t>& offsets,
+                        const std::vector<std::int32_t>& neighbours, std::vector<std::int32_t>& nodes) {
+  const std::size_t n = offsets.size() - 1;
+  std::vector<std::int32_t> parent(n, -1);
+  std::vector<std::int32_t> visit;  // preorder of the depth-first tree
+  std::vector<std::pair<std::int32_t, std::int64_t>> stack{{start, offsets[std::size_t(start)]}};
+  parent[std::size_t(start)] = start;
+  visit.push_back(start);
+  while (!stack.empty()) {
+    auto& [u, next] = stack.back();
+    if (next == offsets[std::size_t(u) + 1]) {
+      stack.pop_back();
+      continue;
+    }
+    const std::int32_t x = neighbours[std::size_t(next++)];
+    if (parent[std::size_t(x)] >= 0) continue;
+    parent[std::size_t(x)] = u;
+    visit.push_back(x);
+    stack.emplace_back(x, offsets[std::size_t(x)]);
+  }
+  // Ranks bottom up, then each node's children narrowest first.
+  std::vector<std::int32_t> widest(n, -1), second(n, -1), rank(n, 0);
+  for (std::size_t i = visit.size(); i-- > 1;) {
+    const std::size_t u = std::size_t(visit[i]);
+    rank[u] = std::max(widest[u], second[u] + 1);
+    const std::size_t p = std::size_t(parent[u]);
+    if (rank[u] > widest[p]) {
+      second[p] = widest[p];
+      widest[p] = rank[u];
+    } else {
+      second[p] = std::max(second[p], rank[u]);
+    }
+  }
+  std::vector<std::vector<std::int32_t>> children(n);
+  for (std::size_t i = 1; i < visit.size(); ++i)
+    children[std::size_t(parent[std::size_t(visit[i])])].push_back(visit[i]);
+  nodes.clear();
+  std::vector<std::int32_t> pending{start};
+  while (!pending.empty()) {
+    const std::int32_t u = pending.back();
+    pending.pop_back();
+    nodes.push_back(u);
+    std::vector<std::int32_t>& below = children[std::size_t(u)];
+    // Pushed widest first, so that the narrowest is taken next.
+    std::stable_sort(below.begin(), below.end(), [&rank](std::int32_t a, std::int32_t b) {
+      return rank[std::size_t(a)] > rank[std::size_t(b)];
+    });
+    pending.insert(pending.end(), below.begin(), below.end());
+  }
+}
+
 // The node found last by a breadth-first search from start: one end of a long shortest path.
 std::int32_t farthest_from(std::int32_t start, const std::vector<std::int64_t>& offsets,
                            const std::vector<std::int32_t>& neighbours) {
@@ -225,13 +313,13 @@ constexpr int kLabelBits = 5;
 constexpr std::uint8_t kLabelMask = (1 << kLabelBits) - 1;
 constexpr std::uint8_t kFreshLabel = kLabelMask;  // never a canonical label: those are at most 25
 
-struct BudgetExceeded {};
+struct GiveUp {};
 
 class MemoryBudget {
  public:
   explicit MemoryBudget(std::uint64_t limit) : limit_(limit) {}
   void take(std::uint64_t bytes) {
-    if (bytes > limit_ - used_) throw BudgetExceeded{};
+    if (bytes > limit_ - used_) throw GiveUp{};
     used_ += bytes;
     peak_ = std::max(peak_, used_);
   }
@@ -331,7 +419,7 @@ class StateTable {
  private:
   void grow(std::size_t least) {
     const std::size_t capacity = std::max<std::size_t>(64, std::bit_ceil(least));
-    if (capacity > std::numeric_limits<std::uint32_t>::max()) throw BudgetExceeded{};
+    if (capacity > std::numeric_limits<std::uint32_t>::max()) throw GiveUp{};
     const std::uint64_t bytes =
         capacity * (sizeof(Slot) + kHeapBytes<Count>)+capacity / 2 * sizeof(std::uint32_t);
     budget_.take(bytes);
@@ -459,19 +547,27 @@ void advance(const Step& step, StateTable<Key, Count>& states, StateTable<Key, C
   states.forget_used();
 }
 
+// What every step of a count reports to and is limited by.
+struct RunContext {
+  MemoryBudget budget;
+  FrontierStats* stats;
+  const FrontierProgress& progress;
+  std::uint64_t transitions = 0;
+};
+
 // Runs the steps [begin, end) and returns the table that holds the states after them.
 template <class Key, class Count>
 StateTable<Key, Count>* run_range(const std::vector<Step>& steps, std::size_t begin, std::size_t end,
                                   StateTable<Key, Count>* states, StateTable<Key, Count>* spare,
-                                  Count& complete, FrontierStats* stats) {
+                                  Count& complete, RunContext& context) {
   for (std::size_t i = begin; i < end; ++i) {
-    const std::size_t processed = states->size();
+    context.transitions += states->size();
     advance(steps[i], *states, *spare, complete);
-    if (stats != nullptr) {
-      stats->transitions += processed;
-      stats->peak_states = std::max<std::uint64_t>(stats->peak_states, spare->size());
+    if (context.stats != nullptr) {
+      context.stats->peak_states = std::max<std::uint64_t>(context.stats->peak_states, spare->size());
     }
     std::swap(states, spare);
+    if (context.progress && !context.progress(context.transitions)) throw GiveUp{};
   }
   return states;
 }
@@ -480,7 +576,8 @@ StateTable<Key, Count>* run_range(const std::vector<Step>& steps, std::size_t be
 // subsets of those nodes, so every count (and their sum) is below 2^127: 128-bit counts are exact.
 // From there on the counts are GMP integers.
 template <class Key>
-mpz_class run_steps(const std::vector<Step>& steps, MemoryBudget& budget, FrontierStats* stats) {
+mpz_class run_steps(const std::vector<Step>& steps, RunContext& context) {
+  MemoryBudget& budget = context.budget;
   constexpr std::size_t kExactSteps = 127;
   const std::size_t fast_steps = std::min(steps.size(), kExactSteps);
   auto narrow = std::make_unique<StateTable<Key, Uint128>>(budget);
@@ -488,7 +585,7 @@ mpz_class run_steps(const std::vector<Step>& steps, MemoryBudget& budget, Fronti
   narrow->make_room(1);
   narrow->at(0) = 1;  // the empty selection
   Uint128 complete = 0;
-  auto* states = run_range(steps, 0, fast_steps, narrow.get(), narrow_spare.get(), complete, stats);
+  auto* states = run_range(steps, 0, fast_steps, narrow.get(), narrow_spare.get(), complete, context);
   mpz_class result = to_mpz(complete);
   if (fast_steps == steps.size()) return result;
 
@@ -497,7 +594,7 @@ mpz_class run_steps(const std::vector<Step>& steps, MemoryBudget& budget, Fronti
   for (const std::uint32_t i : states->used()) wide.at(states->slot(i).key) = to_mpz(states->slot(i).count);
   narrow.reset();
   narrow_spare.reset();
-  run_range(steps, fast_steps, steps.size(), &wide, &wide_spare, result, stats);
+  run_range(steps, fast_steps, steps.size(), &wide, &wide_spare, result, context);
   return result;
 }
 
@@ -603,27 +700,33 @@ FrontierOrder FrontierCounter::choose_order(std::span<const std::int32_t> compon
                                  OrderRule::breadth_first, OrderRule::fewest_unprocessed}) {
       if (best.cost > good_enough && grower.grow(start, rule, best.cost, tried)) std::swap(best, tried);
     }
+    if (best.cost > good_enough) {
+      ranked_depth_first(start, local_offsets_, local_neighbours_, tried.nodes);
+      if (measure_order(local_offsets_, local_neighbours_, best.cost, tried)) std::swap(best, tried);
+    }
   }
   for (std::int32_t& u : best.nodes) u = component[std::size_t(u)];
   return best;
 }
 
 std::optional<mpz_class> FrontierCounter::count(const FrontierOrder& order, std::uint64_t memory_budget,
-                                                FrontierStats* stats) {
+                                                FrontierStats* stats, const FrontierProgress& progress) {
   load_component(order.nodes);  // local numbers are now places in the order
   std::vector<Step> steps;
   const std::int32_t width = build_steps(local_offsets_, local_neighbours_, steps);
   if (stats != nullptr) stats->widest = std::max(stats->widest, width);
   if (width > kMaxFrontierWidth) return std::nullopt;
 
-  MemoryBudget budget(memory_budget);
+  RunContext context{MemoryBudget(memory_budget), stats, progress};
   std::optional<mpz_class> result;
   try {
     // Five bits a slot: twelve slots fit in 64 bits.
-    result = width <= 12 ? run_steps<std::uint64_t>(steps, budget, stats)
-                         : run_steps<Uint128>(steps, budget, stats);
-  } catch (const BudgetExceeded&) {
+    result = width <= 12 ? run_steps<std::uint64_t>(steps, context) : run_steps<Uint128>(steps, context);
+  } catch (const GiveUp&) {
   }
-  if (stats != nullptr) stats->peak_bytes = std::max(stats->peak_bytes, budget.peak());
+  if (stats != nullptr) {
+    stats->transitions += context.transitions;
+    stats->peak_bytes = std::max(stats->peak_bytes, context.budget.peak());
+  }
   return result;
 }

@@ -19,6 +19,7 @@
 #include <gmpxx.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -48,6 +49,10 @@ struct FrontierStats {
   std::uint64_t peak_bytes = 0;   // the most memory the state tables held at once
 };
 
+// Called between the steps of a count with the states processed so far; returning false gives the
+// count up.
+using FrontierProgress = std::function<bool(std::uint64_t transitions)>;
+
 class FrontierCounter {
  public:
   explicit FrontierCounter(const AdjacencyList& graph);
@@ -58,9 +63,9 @@ class FrontierCounter {
   FrontierOrder choose_order(std::span<const std::int32_t> component);
 
   // The number of non-empty connected node sets of the component that order lists, or nothing when
-  // the state tables would need more than memory_budget bytes.
+  // the state tables would need more than memory_budget bytes or progress gives up.
   std::optional<mpz_class> count(const FrontierOrder& order, std::uint64_t memory_budget,
-                                 FrontierStats* stats = nullptr);
+                                 FrontierStats* stats = nullptr, const FrontierProgress& progress = {});
 
  private:
   // The component with nodes renumbered 0..k-1 by their place in a given list, without node 0.

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <memory>
 
 #include "helpers.h"
 
@@ -12,16 +14,18 @@ namespace {
 
 constexpr std::size_t kBufferBytes = std::size_t(1) << 20;
 
-void write_all(int fd, const char* data, std::size_t size, const std::string& name) {
+// Writes everything, and returns 0 or the errno of the write that failed.
+int write_fully(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t written = ::write(fd, data, size);
     if (written < 0) {
       if (errno == EINTR) continue;
-      fail(name, std::string("cannot write: ") + std::strerror(errno));
+      return errno;
     }
     data += written;
     size -= std::size_t(written);
   }
+  return 0;
 }
 
 bool same_file(const struct stat& a, const struct stat& b) {
@@ -31,7 +35,8 @@ bool same_file(const struct stat& a, const struct stat& b) {
 }  // namespace
 
 PatternOutput::~PatternOutput() {
-  if (owns_fd_ && fd_ >= 0) ::close(fd_);
+  // Still open here means the run ended before finish(): whatever the file holds is incomplete.
+  if (owns_fd_ && fd_ >= 0 && !remove_created_file()) ::close(fd_);
 }
 
 void PatternOutput::open(const std::string& name, const std::vector<std::string>& inputs) {
@@ -66,24 +71,60 @@ void PatternOutput::open(const std::string& name, const std::vector<std::string>
   fd_ = fd;
   owns_fd_ = true;
   name_ = name;
+  struct stat opened {};
+  if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode)) {
+    created_ = true;
+    created_dev_ = opened.st_dev;
+    created_ino_ = opened.st_ino;
+  }
 }
 
 void PatternOutput::flush() {
-  write_all(fd_, buffer_.data(), used_, name_);
+  write_all(buffer_.data(), used_);
   used_ = 0;
 }
 
-void PatternOutput::write_through(const char* data, std::size_t size) {
-  write_all(fd_, data, size, name_);
+void PatternOutput::write_through(const char* data, std::size_t size) { write_all(data, size); }
+
+void PatternOutput::write_all(const char* data, std::size_t size) {
+  if (const int error = write_fully(fd_, data, size); error != 0) fail_write(error);
+}
+
+void PatternOutput::fail_write(int error) {
+  std::string what = std::string("cannot write: ") + std::strerror(error);
+  if (remove_created_file()) what += "; the incomplete file was removed";
+  fail(name_, what);
+}
+
+// Closes and removes the file this run created, if it is still the one under name_ (the name may
+// lead to it through symbolic links, as a dangling link given as OUTPUT_FILE does). Returns true
+// when the file is gone.
+bool PatternOutput::remove_created_file() {
+  if (!created_) return false;
+  created_ = false;
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  const std::unique_ptr<char, decltype(&std::free)> real(::realpath(name_.c_str(), nullptr), &std::free);
+  struct stat there {};
+  if (!real || ::stat(real.get(), &there) != 0 || there.st_dev != created_dev_ || there.st_ino != created_ino_) {
+    return false;
+  }
+  return ::unlink(real.get()) == 0;
 }
 
 void PatternOutput::finish() {
   if (fd_ < 0) return;
   flush();
   if (owns_fd_) {
-    const int fd = fd_;
+    if (::close(fd_) != 0) {
+      const int error = errno;
+      fd_ = -1;  // closed even when close reports an error
+      fail_write(error);
+    }
     fd_ = -1;
-    if (::close(fd) != 0) fail(name_, std::string("cannot write: ") + std::strerror(errno));
+    created_ = false;
   }
 }
 
@@ -95,7 +136,9 @@ mpz_class PatternCount::value() const {
 
 void print_count_line(const std::string& decimal_count) {
   const std::string line = "Patterns: " + decimal_count + "\n";
-  write_all(STDOUT_FILENO, line.data(), line.size(), "standard output");
+  if (const int error = write_fully(STDOUT_FILENO, line.data(), line.size()); error != 0) {
+    fail("standard output", std::string("cannot write: ") + std::strerror(error));
+  }
 }
 
 void print_count_line(std::uint64_t count) {

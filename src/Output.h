@@ -2,7 +2,9 @@
 //
 // Pattern lines pass through one large buffer that is written out in whole blocks with write(2).
 // Every write and the final close are checked: a run whose lines did not all reach their destination
-// ends with a QuarnError, never with a count line.
+// ends with a QuarnError, never with a count line. A pattern file that quarn created and could not
+// complete (a full disk, or an error anywhere in the search) is removed, so that no incomplete file is
+// left behind looking like a result; devices, FIFOs and standard output are never removed.
 #pragma once
 
 #include <gmpxx.h>
@@ -16,7 +18,7 @@
 class PatternOutput {
  public:
   PatternOutput() = default;  // count only: nothing is written
-  ~PatternOutput();
+  ~PatternOutput();  // removes a created file that finish() did not complete
   PatternOutput(const PatternOutput&) = delete;
   PatternOutput& operator=(const PatternOutput&) = delete;
 
@@ -43,9 +45,15 @@ class PatternOutput {
  private:
   void flush();
   void write_through(const char* data, std::size_t size);
+  void write_all(const char* data, std::size_t size);
+  [[noreturn]] void fail_write(int error);
+  bool remove_created_file();
 
   int fd_ = -1;
   bool owns_fd_ = false;
+  bool created_ = false;  // fd_ is a regular file this run created, identified by device and inode
+  std::uint64_t created_dev_ = 0;
+  std::uint64_t created_ino_ = 0;
   std::string name_;
   std::vector<char> buffer_;
   std::size_t used_ = 0;

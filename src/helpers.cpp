@@ -164,6 +164,14 @@ std::size_t skip_blanks(std::string_view text, std::size_t pos) {
   return pos;
 }
 
+// What follows the numbers of a line is ignored, but a NUL byte there means the file is not text (a
+// binary file, or text in UTF-16): reading on would give numbers from a file quarn cannot read.
+bool holds_nul(std::string_view text) { return !text.empty() && std::memchr(text.data(), '\0', text.size()) != nullptr; }
+
+std::string nul_error(std::string_view line) {
+  return "found a NUL byte, which a text file does not hold, in " + quoted_excerpt(line);
+}
+
 // The sign and digits that start at pos, for a message about a number out of range.
 std::string_view number_token(std::string_view text, std::size_t pos) {
   std::size_t end = pos + 1;
@@ -201,6 +209,10 @@ EdgeLineKind parse_edge_line(std::string_view line, Edge& edge, std::string& err
   }
   if (numbers[0] < 0 || numbers[1] < 0) {
     error = "node numbers cannot be negative, found " + quoted_excerpt(line);
+    return EdgeLineKind::skipped;
+  }
+  if (holds_nul(line.substr(pos))) {
+    error = nul_error(line);
     return EdgeLineKind::skipped;
   }
   edge = Edge{numbers[0], numbers[1]};
@@ -373,6 +385,10 @@ AttributeLineKind parse_attribute_line(std::string_view line, std::vector<std::u
       const std::size_t start = pos;
       const NumberResult result = parse_int32(line, pos, value);
       if (result == NumberResult::not_a_number) {
+        if (count > 0 && holds_nul(line.substr(pos))) {
+          error = nul_error(line);
+          return AttributeLineKind::error;
+        }
         if (count > 0) break;  // the values end here; the rest of the line is a remark
         error = "expected attribute values 0 or 1, found " + quoted_excerpt(line);
         return AttributeLineKind::error;

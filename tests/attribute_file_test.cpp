@@ -60,6 +60,9 @@ TEST(ParseAttributeLine, RejectsValuesOtherThanZeroOrOneAndLinesOfWords) {
       {"colour size shape", "expected attribute values 0 or 1, found \"colour size shape\""},
       {"# a comment", "expected attribute values 0 or 1, found \"# a comment\""},
       {",1 0", "expected attribute values 0 or 1, found \",1 0\""},
+      {std::string("1 \0 1", 5), "found a NUL byte, which a text file does not hold, in \"1 \\x00 1\""},
+      {std::string("1 1\0", 4), "found a NUL byte, which a text file does not hold, in \"1 1\\x00\""},
+      {std::string("1 0 # \0", 7), "found a NUL byte, which a text file does not hold, in \"1 0 # \\x00\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

@@ -44,10 +44,11 @@ struct Chain {
   NodeMarks seen;
   std::vector<AttributedPattern> patterns;
 
-  Chain(const std::vector<std::vector<int>>& rows, const std::vector<Edge>& edges, int min_sup)
+  Chain(const std::vector<std::vector<int>>& rows, const std::vector<Edge>& edges, int min_sup,
+        RowLayout layout = RowLayout::copied)
       : table(make_table(rows)),
         graph(make_graph(table, edges, min_sup)),
-        search{graph, table, min_sup},
+        search{graph, table, min_sup, layout},
         seen(std::size_t(table.rows) + 1) {}
 
   const AttributedPattern& grow(const Nodes& nodes) {
@@ -154,6 +155,31 @@ TEST(AttributedPattern, ExtensionsMoveNeighboursBetweenGroups) {
   for (const PatternCase& c : cases) check(chain, c);
 }
 
+// Rows are copied next to node numbers up to 8 words (256 attributes); wider ones are read from the
+// table, whatever the graph.
+TEST(SearchGraph, CopiesRowsOfUpToEightWords) {
+  struct Case {
+    int attributes;
+    bool copied;
+  };
+  const Case cases[] = {{1, true}, {64, true}, {256, true}, {257, false}, {10000, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.attributes) + " attributes");
+    const int n = 20;
+    std::vector<Edge> edges;
+    for (int u = 1; u <= n; ++u) edges.push_back(Edge{u, u % n + 1});
+    const AttributeTable table =
+        make_table(std::vector<std::vector<int>>(std::size_t(n), std::vector<int>(std::size_t(c.attributes), 1)));
+    const AdjacencyList graph = make_graph(table, edges, 1);
+    const SearchGraph search(graph, table, 1, RowLayout::automatic);
+    EXPECT_EQ(search.copied_words(), c.copied ? table.words_per_row : 0);
+    EXPECT_EQ(search.stride(), SearchGraph::kHeader + search.copied_words());
+    const std::uint64_t entry_bytes = 4 * (SearchGraph::kHeader + search.copied_words());
+    EXPECT_EQ(SearchGraph::bytes_needed(graph, table, RowLayout::automatic),
+              SearchGraph::bytes_needed(graph, table, RowLayout::table) + 2 * n * (entry_bytes - 12));
+  }
+}
+
 // Walks the whole search tree of random graphs with the reference pattern and the tuned one side by
 // side, and compares every pattern and every answer of covered and same_profile.
 TEST(AttributedPattern, AgreesWithTheReferencePatternOnRandomGraphs) {
@@ -170,8 +196,9 @@ TEST(AttributedPattern, AgreesWithTheReferencePatternOnRandomGraphs) {
     }
     std::vector<Edge> edges;
     for (int i = uniform(0, 3 * n); i > 0; --i) edges.push_back(Edge{uniform(1, n), uniform(1, n)});
-    SCOPED_TRACE("trial " + std::to_string(trial));
-    Chain chain(rows, edges, min_sup);
+    const RowLayout layout = trial % 2 == 0 ? RowLayout::copied : RowLayout::table;
+    SCOPED_TRACE("trial " + std::to_string(trial) + (layout == RowLayout::table ? ", rows read from the table" : ""));
+    Chain chain(rows, edges, min_sup, layout);
     ReferenceLevel1 level1(std::size_t(n) + 1);
     for (std::int32_t k = 1; k <= n; ++k) {
       if (chain.table.ones(k) >= min_sup)

@@ -4,6 +4,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include "test_support.h"
 
 namespace {
@@ -114,6 +116,9 @@ TEST(CisOutput, FailedRunsLeaveTheOutputFileAlone) {
       {"1 2\n-3 1\n", ":2: node numbers cannot be negative, found \"-3 1\""},
       {"1 2\n1 99999999999\n",
        ":2: node number \"99999999999\" is out of range: node numbers go from 0 to 2147483647"},
+      {"1 2\n3", ":2: expected two node numbers, found \"3\""},  // the file ends within a line
+      {std::string("1 2\n2 3\0\0\0\n", 11),
+       ":2: found a NUL byte, which a text file does not hold, in \"2 3\\x00\\x00\\x00\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.graph_text);
@@ -202,6 +207,108 @@ TEST(CisOutput, ClosedStandardOutputIsAnError) {
   EXPECT_EQ(read_file(dir.file("out.txt")), kCycleLines);  // the count line never lands in the file
 }
 
+// Both modes with an output of many lines: a CIS graph and an MCS pair of files.
+struct ManyLines {
+  std::string name;
+  std::vector<std::string> args;  // before OUTPUT_FILE
+};
+
+std::vector<ManyLines> many_lines(const TempDir& dir) {
+  std::string complete;  // K_15: 32,767 patterns, about 600 KB of lines
+  for (int u = 1; u <= 15; ++u) {
+    for (int v = u + 1; v <= 15; ++v) complete += std::to_string(u) + " " + std::to_string(v) + "\n";
+  }
+  write_file(dir.file("k15.txt"), complete);
+  std::string ones;  // 60,000 nodes without edges: one pattern each, about 400 KB of lines
+  for (int k = 0; k < 60000; ++k) ones += "1\n";
+  write_file(dir.file("ones.txt"), ones);
+  write_file(dir.file("empty.txt"), "");
+  return {{"CIS", {"CIS", dir.file("k15.txt")}},
+          {"MCS", {"MCS", dir.file("empty.txt"), dir.file("ones.txt"), "1", "0"}}};
+}
+
+std::string shell_words(const std::vector<std::string>& args) {
+  std::string words;
+  for (const std::string& arg : args) words += " '" + arg + "'";
+  return words;
+}
+
+TEST(Output, AFileCutShortByAWriteErrorIsRemoved) {
+  TempDir dir;
+  ASSERT_EQ(::symlink(dir.file("target.txt").c_str(), dir.file("dangling.txt").c_str()), 0);
+  struct Case {
+    std::string output;
+    std::string created;  // the file the run creates, and must remove
+  };
+  const Case cases[] = {{dir.file("out.txt"), dir.file("out.txt")}, {dir.file("dangling.txt"), dir.file("target.txt")}};
+  for (const ManyLines& run_case : many_lines(dir)) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(run_case.name + " " + c.output);
+      write_file(dir.file("out.txt"), "old");
+      // A file-size limit of 512 bytes makes a write fail as a full disk would, with EFBIG.
+      const RunResult run = run_shell("ulimit -f 1 && $QUARN" + shell_words(run_case.args) + " '" + c.output + "'");
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(run.err, "quarn: " + c.output + ": cannot write: File too large; the incomplete file was removed\n");
+      EXPECT_EQ(run.status, 1);
+      EXPECT_FALSE(stat_of(c.created).exists);
+      EXPECT_EQ(stat_of(dir.file("dangling.txt")).type, S_IFLNK);
+    }
+  }
+}
+
+TEST(Output, APipeClosedEarlyEndsTheRunAtOnce) {
+  TempDir dir;
+  const std::string limit = ::access("/usr/bin/timeout", X_OK) == 0 ? "timeout 60 " : "";
+  for (const ManyLines& run_case : many_lines(dir)) {
+    // As the shell leaves it, a write to the closed pipe ends quarn by SIGPIPE; with SIGPIPE ignored
+    // the write fails, and quarn says so in one line.
+    struct Case {
+      std::string signal_setting;
+      int status;
+      std::string err;
+    };
+    const Case cases[] = {{"", 128 + SIGPIPE, ""},
+                          {"trap '' PIPE; ", 1, "quarn: standard output: cannot write: Broken pipe\n"}};
+    for (const Case& c : cases) {
+      SCOPED_TRACE(run_case.name + " " + c.signal_setting);
+      const RunResult run = run_shell(c.signal_setting + "{ " + limit + "$QUARN" + shell_words(run_case.args) + " - 2>'" +
+                                      dir.file("err") + "'; echo $? >'" + dir.file("status") + "'; } | head -n 1");
+      EXPECT_EQ(run.out, "1 \n");
+      EXPECT_EQ(read_file(dir.file("status")), std::to_string(c.status) + "\n");
+      EXPECT_EQ(read_file(dir.file("err")), c.err);
+    }
+  }
+}
+
+TEST(Input, AFifoClosedWithoutDataReadsAsAnEmptyFile) {
+  TempDir dir;
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  write_file(dir.file("a.txt"), "1\n1\n");
+  write_file(dir.file("g.txt"), "1 2\n");
+  write_file(dir.file("empty.txt"), "");
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"CIS", fifo, "-"}, "Patterns: 0\n", ""},
+      {{"MCS", fifo, dir.file("a.txt"), "1", "1", "-"}, "1 \n2 \nPatterns: 2\n", ""},
+      {{"MCS", dir.file("empty.txt"), fifo, "1", "1", "-"}, "Patterns: 0\n", ""},
+      {{"MCS", dir.file("g.txt"), fifo, "1", "1", "-"}, "",
+       "quarn: " + dir.file("g.txt") + ":1: node number 2 is above 0, the number of lines of the attribute file " +
+           fifo + "\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const RunResult run = run_shell(": >'" + fifo + "' & $QUARN" + shell_words(c.args) + "; status=$?; wait; exit $status");
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.status, c.err.empty() ? 0 : 1);
+  }
+}
+
 TEST(CisLimits, DeepPatternsDoNotNeedALargeStack) {
   TempDir dir;
 #ifdef QUARN_SANITIZED
@@ -284,6 +391,8 @@ TEST(Mcs, BadArgumentsAndInputsAreOneLineOnStandardError) {
   write_file(dir.file("two.txt"), "1 1\n1 2\n1 0\n");
   write_file(dir.file("far.txt"), "1 2\n\n2 4\n");
   write_file(dir.file("bad-edge.txt"), "1 2\n2 x\n");
+  write_file(dir.file("cut.txt"), "1 1\n1 1\n1");  // the file ends within a row
+  write_file(dir.file("nul.txt"), std::string("1 1\n1 \0 1\n1 0\n", 14));
   struct Case {
     std::vector<std::string> args;
     std::string err;
@@ -309,6 +418,10 @@ TEST(Mcs, BadArgumentsAndInputsAreOneLineOnStandardError) {
       {{"MCS", dir.file("far.txt"), a, "1", "1"},
        "quarn: " + dir.file("far.txt") + ":3: node number 4 is above 3, the number of lines of the attribute file " +
            a + "\n"},
+      {{"MCS", g, dir.file("cut.txt"), "1", "1"},
+       "quarn: " + dir.file("cut.txt") + ":3: expected 2 attribute values, as on line 1, found 1 in \"1\"\n"},
+      {{"MCS", g, dir.file("nul.txt"), "1", "1"},
+       "quarn: " + dir.file("nul.txt") + ":2: found a NUL byte, which a text file does not hold, in \"1 \\x00 1\"\n"},
       {{"MCS", dir.file("bad-edge.txt"), a, "1", "1"},
        "quarn: " + dir.file("bad-edge.txt") + ":2: expected two node numbers, found \"2 x\"\n"},
       {{"MCS", g, a, "1", "1", dir.path()},
@@ -364,6 +477,38 @@ TEST(Mcs, DropsEdgesOfNodeZeroSelfLoopsAndRepeatsAndReadsBlankRowsAsZeros) {
   EXPECT_EQ(run.out, "1 2 3 \n4 \nPatterns: 2\n");
   const RunResult none = run_quarn({"MCS", dir.file("g.txt"), dir.file("blank.txt"), "1", "0", "-"});
   EXPECT_EQ(none.out, "1 \n3 \nPatterns: 2\n");
+}
+
+// Rows of 10,000 attributes: a path 1 - 2 - 3 whose rows hold ones in columns 0 to 5999, 0 to 9999
+// and 4000 to 9999. Nodes 1 and 3 share 2000 attributes; the last column sits in a part-filled word.
+TEST(Mcs, RowsOfTenThousandAttributes) {
+  TempDir dir;
+  std::string rows;
+  for (const auto& [first, last] : {std::pair{0, 5999}, std::pair{0, 9999}, std::pair{4000, 9999}}) {
+    for (int j = 0; j < 10000; ++j) rows += j >= first && j <= last ? "1 " : "0 ";
+    rows += "\n";
+  }
+  write_file(dir.file("a.txt"), rows);
+  write_file(dir.file("g.txt"), "1 2\n3 2\n");
+  struct Case {
+    std::string min_sup;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"2000", "1 2 3 \nPatterns: 1\n"},
+      {"2001", "1 2 \n2 3 \nPatterns: 2\n"},
+      {"6000", "1 2 \n2 3 \nPatterns: 2\n"},
+      {"6001", "2 \nPatterns: 1\n"},
+      {"10000", "2 \nPatterns: 1\n"},
+      {"10001", "Patterns: 0\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("MIN_SUP " + c.min_sup);
+    const RunResult run = run_quarn({"MCS", dir.file("g.txt"), dir.file("a.txt"), c.min_sup, "1", "-"});
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+  }
 }
 
 }  // namespace

@@ -146,6 +146,8 @@ TEST(ParseEdgeLine, ExplainsWhatIsWrong) {
       {"123456789012345678901234567890 1",
        "node number \"123456789012345678901234567890\" is out of range: node numbers go from 0 to 2147483647"},
       {std::string("1\0002", 3), "expected two node numbers, found \"1\\x002\""},
+      {std::string("1 2\0 x", 6), "found a NUL byte, which a text file does not hold, in \"1 2\\x00 x\""},
+      {std::string("1 2 # \0", 7), "found a NUL byte, which a text file does not hold, in \"1 2 # \\x00\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

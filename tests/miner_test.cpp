@@ -338,6 +338,16 @@ TEST(Cis, FrontierCountAgreesWithTheSearchOnRandomGraphs) {
   }
 }
 
+std::string random_tree(int n) {
+  std::mt19937 random(2024);
+  std::string text;
+  for (int v = 2; v <= n; ++v) {
+    text +=
+        std::to_string(std::uniform_int_distribution<int>(1, v - 1)(random)) + " " + std::to_string(v) + "\n";
+  }
+  return text;
+}
+
 TEST(Cis, FrontierOrdersStayNarrowOrGiveUp) {
   struct Case {
     std::string name;
@@ -350,6 +360,7 @@ TEST(Cis, FrontierOrdersStayNarrowOrGiveUp) {
       {"ladder 2x100", grid(2, 100), 3},
       {"complete bipartite 3 40", complete_bipartite(3, 40), 4},
       {"complete bipartite 30 30", complete_bipartite(30, 30), kMaxFrontierWidth + 1},
+      {"random tree of 2000 nodes", random_tree(2000), 12},  // at most log2(n) + 1
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
