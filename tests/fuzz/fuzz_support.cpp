@@ -53,7 +53,9 @@ std::string contents(int fd) {
 const std::string& scratch_dir() {
   // Never destroyed: the clean-up at exit still needs it.
   static const std::string* const dir = [] {
-    std::string base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "";
+    // libFuzzer ends a timed run without the clean-up at exit; run.sh then removes QUARN_FUZZ_SCRATCH.
+    const char* given = std::getenv("QUARN_FUZZ_SCRATCH");
+    std::string base = given != nullptr ? given : ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "";
     if (base.empty()) base = std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "/tmp";
     auto* made = new std::string(base + "/quarn-fuzz-XXXXXX");
     if (::mkdtemp(made->data()) == nullptr) {

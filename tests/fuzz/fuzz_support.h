@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-// A private folder in memory-backed storage (/dev/shm when there is one), made on first use and
-// removed at exit.
+// A private folder in memory-backed storage (/dev/shm when there is one, or in $QUARN_FUZZ_SCRATCH),
+// made on first use and removed at exit.
 const std::string& scratch_dir();
 // scratch_dir() + "/" + name
 std::string scratch_file(const std::string& name);

@@ -34,6 +34,11 @@ if [ "${COVERAGE:-0}" = 1 ]; then
   nice -n 19 cmake --build "$coverage_build" -j2 --target "${targets[@]}" >/dev/null
 fi
 
+# The targets' scratch files, in memory where possible, removed however the targets end.
+scratch=$(mktemp -d "$( [ -w /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/quarn-fuzz-run-XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+export QUARN_FUZZ_SCRATCH=$scratch
+
 found=0
 summary=()
 for target in "${targets[@]}"; do
