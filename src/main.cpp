@@ -50,9 +50,11 @@ int run(int argc, char** argv) {
   terminate(kGeneralUsage);
 }
 
+#ifndef QUARN_NO_MAIN  // the fuzz targets call run() from a main of their own
 int main(int argc, char** argv) {
   // Past a file-size limit (ulimit -f) a write then fails with EFBIG, which is reported and cleaned up
   // like a full disk, instead of the signal killing the process with half a file written.
   std::signal(SIGXFSZ, SIG_IGN);
   return run(argc, argv);
 }
+#endif
