@@ -181,22 +181,21 @@ bool measure_order(const std::vector<std::int64_t>& offsets, const std::vector<s
   const std::size_t n = order.nodes.size();
   std::vector<std::int32_t> place(n);
   for (std::size_t i = 0; i < n; ++i) place[std::size_t(order.nodes[i])] = std::int32_t(i);
-  std::vector<std::int32_t> retired_at(n + 1, 0);  // frontier nodes that leave after each step
+  // A node joins the frontier when it has a later neighbour, and leaves after its last one.
+  std::vector<std::int32_t> last(n);
+  std::vector<std::int32_t> retired_at(n, 0);
   for (std::size_t u = 0; u < n; ++u) {
-    std::int32_t last = place[u];
-    for (std::int64_t k = offsets[u]; k < offsets[u + 1]; ++k)
-      last = std::max(last, place[std::size_t(neighbours[std::size_t(k)])]);
-    if (last > place[u]) ++retired_at[std::size_t(last)];
+    last[u] = place[u];
+    for (std::int64_t k = offsets[u]; k < offsets[u + 1]; ++k) {
+      last[u] = std::max(last[u], place[std::size_t(neighbours[std::size_t(k)])]);
+    }
+    if (last[u] > place[u]) ++retired_at[std::size_t(last[u])];
   }
   order.width = 0;
   order.cost = 0;
   std::int32_t frontier = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    const std::int32_t u = order.nodes[i];
-    bool stays = false;
-    for (std::int64_t k = offsets[std::size_t(u)]; k < offsets[std::size_t(u) + 1]; ++k) {
-      stays |= place[std::size_t(neighbours[std::size_t(k)])] > std::int32_t(i);
-    }
+    const bool stays = last[std::size_t(order.nodes[i])] > std::int32_t(i);
     frontier += (stays ? 1 : 0) - retired_at[i];
     order.width = std::max(order.width, frontier);
     order.cost += std::ldexp(1.0, frontier);
