@@ -14,6 +14,7 @@
 
 #include "FrontierCount.h"
 #include "Miner.h"
+#include "helpers.h"
 
 namespace {
 
@@ -50,9 +51,7 @@ int main(int argc, char** argv) {
   const std::string road = argv[1];
   try {
     if (road == "order") return choose_all_orders(argv[2]);
-    std::string args[] = {"quarn", "CIS", argv[2]};
-    char* miner_argv[] = {args[0].data(), args[1].data(), args[2].data()};
-    Miner miner(3, miner_argv);
+    Miner miner(argv[2], RunOptions{});
     FrontierStats stats;
     const auto start = std::chrono::steady_clock::now();
     std::string count;

@@ -3,34 +3,47 @@
 #include <algorithm>
 #include <charconv>
 
-AttributedMiner::AttributedMiner(int argc, char** argv) {
-  const std::string graph_path = argv[2];
-  const std::string attributes_path = argv[3];
-  min_sup = parse_int_argument("MIN_SUP", argv[4]);
-  min_graph_size = parse_int_argument("MIN_GRAPH_SIZE", argv[5]);
-  attributes = read_attr(attributes_path);
+#include "Memory.h"
+#include "helpers.h"
+
+AttributedMiner::AttributedMiner(int argc, char** argv)
+    : AttributedMiner(argv[2], argv[3],
+                      McsThresholds{parse_int_argument("MIN_SUP", argv[4]),
+                                    parse_int_argument("MIN_GRAPH_SIZE", argv[5])},
+                      RunOptions{argc == 7 ? argv[6] : ""}) {}
+
+AttributedMiner::AttributedMiner(const std::string& graph_path, const std::string& attributes_path,
+                                 McsThresholds thresholds, const RunOptions& options)
+    : attributes_(read_attr(attributes_path)),
+      min_sup_(thresholds.min_sup),
+      min_graph_size_(thresholds.min_graph_size) {
   {
-    const EdgeList edges = read_edges(graph_path, attributes.rows,
-                                      "is above " + std::to_string(attributes.rows) +
+    // The edge list is released once the graph is built.
+    const EdgeList edges = read_edges(graph_path, attributes_.rows,
+                                      "is above " + std::to_string(attributes_.rows) +
                                           ", the number of lines of the attribute file " + attributes_path);
     build_graph(edges.edges);
   }
   // Refuse a graph whose search tables cannot fit before the output is touched: Linux would rather
   // kill the process half way than fail the allocation.
-  const std::uint64_t needed = SearchGraph::bytes_needed(graph, attributes, layout);
+  const std::uint64_t needed = SearchGraph::bytes_needed(graph_, attributes_, layout_);
   const std::uint64_t available = available_memory();
   if (needed > available) {
     fail(graph_path, "the search tables for this graph and " + attributes_path + " would need " +
-                         format_bytes(needed) + " of memory, and " + format_bytes(available) + " is available");
+                         format_bytes(needed) + " of memory, and " + format_bytes(available) +
+                         " is available");
   }
-  if (argc == 7) output.open(argv[6], {graph_path, attributes_path});
+  output_.open(options.output_name, {graph_path, attributes_path});
 }
 
-AttributedMiner::AttributedMiner(AttributeTable table, const std::vector<Edge>& edges, std::int32_t support,
-                                 std::int32_t graph_size, const std::string& output_name, RowLayout row_layout)
-    : attributes(std::move(table)), min_sup(support), min_graph_size(graph_size), layout(row_layout) {
+AttributedMiner::AttributedMiner(AttributeTable attributes, const std::vector<Edge>& edges,
+                                 McsThresholds thresholds, const RunOptions& options, RowLayout layout)
+    : attributes_(std::move(attributes)),
+      min_sup_(thresholds.min_sup),
+      min_graph_size_(thresholds.min_graph_size),
+      layout_(layout) {
   build_graph(edges);
-  if (!output_name.empty()) output.open(output_name, {});
+  output_.open(options.output_name, {});
 }
 
 std::vector<std::uint8_t> cohesive_edges(const AttributeTable& attributes, const std::vector<Edge>& edges,
@@ -45,13 +58,21 @@ std::vector<std::uint8_t> cohesive_edges(const AttributeTable& attributes, const
   return keep;
 }
 
-void AttributedMiner::build_graph(const std::vector<Edge>& edges) {
-  graph = build_simple_graph(edges, attributes.rows, cohesive_edges(attributes, edges, min_sup));
+AdjacencyList build_cohesive_graph(const AttributeTable& attributes, const std::vector<Edge>& edges,
+                                   std::int32_t min_sup) {
+  AdjacencyList graph =
+      build_simple_graph(edges, attributes.rows, cohesive_edges(attributes, edges, min_sup));
   // The search reads neighbour lists in ascending order; nothing else depends on their order.
-  for (std::int32_t u = 0; u < graph.node_slots(); ++u) {
-    std::sort(graph.neighbours.begin() + graph.offsets[std::size_t(u)],
-              graph.neighbours.begin() + graph.offsets[std::size_t(u) + 1]);
+  for (std::size_t u = 0; u + 1 < graph.offsets.size(); ++u) {
+    const auto begin = graph.neighbours.begin() + std::ptrdiff_t(graph.offsets[u]);
+    const auto end = graph.neighbours.begin() + std::ptrdiff_t(graph.offsets[u + 1]);
+    std::sort(begin, end);
   }
+  return graph;
+}
+
+void AttributedMiner::build_graph(const std::vector<Edge>& edges) {
+  graph_ = build_cohesive_graph(attributes_, edges, min_sup_);
 }
 
 void AttributedMiner::process() {
@@ -60,85 +81,85 @@ void AttributedMiner::process() {
 
 std::uint64_t AttributedMiner::enumerate() {
   // A negative MIN_GRAPH_SIZE exceeds every pattern size: nothing can be reported.
-  if (min_graph_size >= 0) {
-    seen = NodeMarks(std::size_t(attributes.rows) + 1);
-    const SearchGraph search(graph, attributes, min_sup, layout);
-    for (std::int32_t root = 1; root <= attributes.rows; ++root) {
-      if (attributes.ones(root) < min_sup) continue;
-      if (output.enabled()) {
+  if (min_graph_size_ >= 0) {
+    seen_ = NodeMarks(std::size_t(attributes_.rows) + 1);
+    const SearchGraph search(graph_, attributes_, min_sup_, layout_);
+    for (std::int32_t root = 1; root <= attributes_.rows; ++root) {
+      if (attributes_.ones(root) < min_sup_) continue;
+      if (output_.enabled()) {
         search_from<true>(root, search);
       } else {
         search_from<false>(root, search);
       }
     }
   }
-  output.finish();
-  return pattern_count;
+  output_.finish();
+  return pattern_count_;
 }
 
 // Depth first from one root on an explicit stack, so that the depth of the search does not depend on
-// the process stack. patterns[d] is the pattern at depth d of the current chain; frames[d] says
-// which of its candidates comes next.
+// the process stack. patterns_[d] is the pattern at depth d of the current chain; frames_[d] says
+// where its search stands.
 template <bool kWriteLines>
 void AttributedMiner::search_from(std::int32_t root, const SearchGraph& search) {
-  if (patterns.empty()) {
-    patterns.resize(1);
-    frames.resize(1);
+  if (patterns_.empty()) {
+    patterns_.resize(1);
+    frames_.resize(1);
   }
-  patterns[0].start(root, search, seen);
+  patterns_[0].start(root, search, seen_);
+  frames_[0] = Frame{};
   std::size_t depth = 0;
-  bool entering = true;
   for (;;) {
-    AttributedPattern& pattern = patterns[depth];
-    Frame& frame = frames[depth];
-    bool done = false;
-    if (entering) {
-      entering = false;
-      frame = Frame{};
-      if (pattern.is_maximal()) {
+    Frame& frame = frames_[depth];
+    if (frame.phase == Phase::entering) {
+      if (patterns_[depth].is_maximal()) {
         report<kWriteLines>(depth);
-        done = true;
-      }
-    } else {
-      done = frame.stop_after_child;
-    }
-    if (!done) {
-      std::size_t i = frame.next;
-      while (i < pattern.candidates.size() && pattern.covered(i, search)) ++i;
-      if (i < pattern.candidates.size()) {
-        frame.next = i + 1;
-        frame.stop_after_child = pattern.same_profile(i, search);
-        if (patterns.size() == depth + 1) {
-          patterns.emplace_back();  // invalidates pattern and frame, which are not used again
-          frames.emplace_back();
-        }
-        patterns[depth + 1].extend(patterns[depth], i, search, seen);
-        ++depth;
-        entering = true;
-        continue;
+        frame.phase = Phase::done;
+      } else {
+        frame.phase = Phase::trying;
       }
     }
-    patterns[depth].release(seen);
+    if (frame.phase == Phase::trying && extend_by_next_candidate(depth, search)) {
+      ++depth;
+      continue;
+    }
+    patterns_[depth].release(seen_);
     if (depth == 0) return;
     --depth;
   }
 }
 
+bool AttributedMiner::extend_by_next_candidate(std::size_t depth, const SearchGraph& search) {
+  const AttributedPattern& pattern = patterns_[depth];
+  std::size_t i = frames_[depth].next;
+  while (i < pattern.candidates.size() && pattern.covered(i, search)) ++i;
+  if (i == pattern.candidates.size()) return false;
+  frames_[depth].next = i + 1;
+  if (pattern.same_profile(i, search)) frames_[depth].phase = Phase::done;
+  if (patterns_.size() == depth + 1) {
+    patterns_.emplace_back();  // invalidates pattern, which is not used again
+    frames_.emplace_back();
+  }
+  patterns_[depth + 1].extend(patterns_[depth], i, search, seen_);
+  frames_[depth + 1] = Frame{};
+  return true;
+}
+
 template <bool kWriteLines>
 void AttributedMiner::report(std::size_t depth) {
-  if (depth + 1 < std::size_t(min_graph_size)) return;
-  ++pattern_count;
+  if (depth + 1 < std::size_t(min_graph_size_)) return;
+  ++pattern_count_;
   if constexpr (kWriteLines) {
-    sorted.clear();
-    for (std::size_t d = 0; d <= depth; ++d) sorted.push_back(patterns[d].node);
-    std::sort(sorted.begin(), sorted.end());
-    line.resize(sorted.size() * 12 + 1);
-    char* end = line.data();
-    for (const std::int32_t u : sorted) {
+    sorted_.clear();
+    for (std::size_t d = 0; d <= depth; ++d) sorted_.push_back(patterns_[d].node);
+    std::sort(sorted_.begin(), sorted_.end());
+    line_.resize(sorted_.size() * 12 + 1);
+    char* end = line_.data();
+    for (const std::int32_t u : sorted_) {
       end = std::to_chars(end, end + 11, u).ptr;
       *end++ = ' ';
     }
     *end++ = '\n';
-    output.write(line.data(), std::size_t(end - line.data()));
+    output_.write(line_.data(), std::size_t(end - line_.data()));
   }
 }

@@ -13,24 +13,40 @@
 #include <vector>
 
 #include "AttributedPattern.h"
+#include "BitMap.h"
+#include "Graph.h"
+#include "Options.h"
 #include "Output.h"
-#include "helpers.h"
+#include "SearchGraph.h"
+
+// MIN_SUP and MIN_GRAPH_SIZE.
+struct McsThresholds {
+  std::int32_t min_sup = 0;
+  std::int32_t min_graph_size = 0;
+};
 
 // Which edges enter the graph: those whose ends both have min_sup attributes and share min_sup of
 // them. Node 0 has no row, so its edges never enter, whatever min_sup is.
 std::vector<std::uint8_t> cohesive_edges(const AttributeTable& attributes, const std::vector<Edge>& edges,
                                          std::int32_t min_sup);
 
+// The graph the search runs on: the cohesive edges only, without self-loops or repeats, each
+// neighbour list ascending.
+AdjacencyList build_cohesive_graph(const AttributeTable& attributes, const std::vector<Edge>& edges,
+                                   std::int32_t min_sup);
+
 class AttributedMiner {
  public:
-  // MCS GRAPH_INPUT_FILE ATTRIBUTES_INPUT_FILE MIN_SUP MIN_GRAPH_SIZE [OUTPUT_FILE]: converts the two
-  // numbers, reads and checks the attribute file and the edge list, then opens the output.
+  // MCS GRAPH_INPUT_FILE ATTRIBUTES_INPUT_FILE MIN_SUP MIN_GRAPH_SIZE [OUTPUT_FILE], as main
+  // receives them: converts the two numbers, then reads as below.
   AttributedMiner(int argc, char** argv);
-  // Prepared input; patterns go to output_name ("" counts only, "-" is standard output). The layout
-  // of rows in the search can be forced, as the tests do to cover both.
-  AttributedMiner(AttributeTable attributes, const std::vector<Edge>& edges, std::int32_t min_sup,
-                  std::int32_t min_graph_size, const std::string& output_name,
-                  RowLayout layout = RowLayout::automatic);
+  // Reads and checks the attribute file and the edge list, checks that the search fits in memory,
+  // then opens the output that options name.
+  AttributedMiner(const std::string& graph_path, const std::string& attributes_path, McsThresholds thresholds,
+                  const RunOptions& options);
+  // Prepared input. The layout of rows in the search can be forced, as the tests do to cover both.
+  AttributedMiner(AttributeTable attributes, const std::vector<Edge>& edges, McsThresholds thresholds,
+                  const RunOptions& options, RowLayout layout = RowLayout::automatic);
 
   // Runs the search and completes the output, then prints the count line.
   void process();
@@ -38,9 +54,15 @@ class AttributedMiner {
   std::uint64_t enumerate();
 
  private:
+  // Where the search stands at one depth of the chain of patterns.
+  enum class Phase {
+    entering,  // the pattern is new: report it if it is maximal, else try its candidates
+    trying,    // the candidates from next on are still to be tried
+    done,      // nothing more: maximal, or the child in progress keeps the whole profile
+  };
   struct Frame {
-    std::size_t next = 0;           // the candidate index to try next
-    bool stop_after_child = false;  // the child in progress keeps the whole profile
+    Phase phase = Phase::entering;
+    std::size_t next = 0;  // the candidate index to try next
   };
 
   void build_graph(const std::vector<Edge>& edges);
@@ -49,18 +71,22 @@ class AttributedMiner {
   template <bool kWriteLines>
   void report(std::size_t depth);
 
-  std::uint64_t pattern_count = 0;
-  AttributeTable attributes;
-  AdjacencyList graph;  // kept edges only, each neighbour list ascending
-  std::int32_t min_sup = 0;
-  std::int32_t min_graph_size = 0;
-  RowLayout layout = RowLayout::automatic;
-  PatternOutput output;
+  // Builds the child of the pattern at depth by its next candidate that is not covered, at depth + 1;
+  // returns false when none is left.
+  bool extend_by_next_candidate(std::size_t depth, const SearchGraph& search);
+
+  std::uint64_t pattern_count_ = 0;
+  AttributeTable attributes_;
+  AdjacencyList graph_;  // kept edges only, each neighbour list ascending
+  std::int32_t min_sup_ = 0;
+  std::int32_t min_graph_size_ = 0;
+  RowLayout layout_ = RowLayout::automatic;
+  PatternOutput output_;
 
   // Search state, one entry per depth of the current chain of patterns; reused from root to root.
-  std::vector<AttributedPattern> patterns;
-  std::vector<Frame> frames;
-  NodeMarks seen;                    // see AttributedPattern
-  std::vector<std::int32_t> sorted;  // the nodes of a reported pattern
-  std::vector<char> line;
+  std::vector<AttributedPattern> patterns_;
+  std::vector<Frame> frames_;
+  NodeMarks seen_;                    // see AttributedPattern
+  std::vector<std::int32_t> sorted_;  // the nodes of a reported pattern
+  std::vector<char> line_;
 };

@@ -1,4 +1,4 @@
-// A fixed-length set of attribute flags packed into 32-bit words.
+// Attribute flags packed into 32-bit words: one row (BitMap) and a table of rows (AttributeTable).
 //
 // Layout, shared by every bitmap of a run: entries 32w to 32w+31 of a row make word w, folded in row
 // order as word = 2 * word + entry. In a full word entry 32w is bit 31 and entry 32w+31 is bit 0; a
@@ -60,6 +60,21 @@ inline bool equals(Words a, Words b) {
   }
   return true;
 }
+
+// The packed attribute rows of an attribute file: line k holds the 0/1 attribute values of node k.
+// Every row is words_per_row words, all rows in one array; row 0 and blank lines are rows of zeros.
+struct AttributeTable {
+  std::int32_t rows = 0;             // the number of lines, that is of nodes
+  std::int32_t attribute_count = 0;  // values on every non-blank line; 0 when all lines are blank
+  std::size_t words_per_row = 0;
+  std::vector<std::uint32_t> words;  // (rows + 1) * words_per_row
+
+  Words row(std::int32_t node) const {
+    return {words.data() + std::size_t(node) * words_per_row, words_per_row};
+  }
+  // The number of attributes of a node.
+  int ones(std::int32_t node) const { return count_shared_ones(row(node), row(node)); }
+};
 
 class BitMap {
  public:

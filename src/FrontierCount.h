@@ -24,22 +24,8 @@
 #include <span>
 #include <vector>
 
-#include "helpers.h"
-
-// Fills component with the nodes connected to first (itself included) that placed does not mark yet,
-// in order of discovery, and marks them. Edges to node 0 join nothing: node 0 is never in a pattern.
-void gather_component(const AdjacencyList& graph, std::int32_t first, std::vector<std::uint8_t>& placed,
-                      std::vector<std::int32_t>& component);
-
-// A processing order of one component's nodes and what it costs the dynamic program.
-struct FrontierOrder {
-  std::vector<std::int32_t> nodes;
-  std::int32_t width = 0;  // the most frontier nodes after any step
-  double cost = 0;         // the sum over the steps of 2^frontier: how far the states may spread
-};
-
-// The widest frontier a state can describe: five bits a node, in 128 bits.
-constexpr std::int32_t kMaxFrontierWidth = 25;
+#include "FrontierOrder.h"
+#include "Graph.h"
 
 // What a run of the dynamic program did, for benchmarks and tests.
 struct FrontierStats {
@@ -57,9 +43,8 @@ class FrontierCounter {
  public:
   explicit FrontierCounter(const AdjacencyList& graph);
 
-  // The order with the least cost that a few heuristics find for a connected component (its node
-  // numbers, none of them 0; edges to node 0 are ignored). An order whose width would exceed
-  // kMaxFrontierWidth is given up: the result then has width kMaxFrontierWidth + 1 and no nodes.
+  // The order with the least cost that the heuristics of FrontierOrder.h find for a connected
+  // component (its node numbers, none of them 0; edges to node 0 are ignored).
   FrontierOrder choose_order(std::span<const std::int32_t> component);
 
   // The number of non-empty connected node sets of the component that order lists, or nothing when
@@ -68,11 +53,6 @@ class FrontierCounter {
                                  FrontierStats* stats = nullptr, const FrontierProgress& progress = {});
 
  private:
-  // The component with nodes renumbered 0..k-1 by their place in a given list, without node 0.
-  void load_component(std::span<const std::int32_t> nodes);
-
-  const AdjacencyList& graph_;
-  std::vector<std::int32_t> local_index_;  // by node number: its place in the loaded list, or -1
-  std::vector<std::int64_t> local_offsets_;
-  std::vector<std::int32_t> local_neighbours_;
+  ComponentLoader loader_;
+  LocalGraph local_;
 };

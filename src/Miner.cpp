@@ -5,12 +5,15 @@
 #include <limits>
 #include <optional>
 
+#include "Memory.h"
+#include "helpers.h"
+
 namespace {
 
 // Nodes below the root can never join a pattern of this root. They get the key of a level-0 node,
 // which no pattern node's key is ever below, so the one key comparison also tests for the root.
 inline std::int64_t make_key(std::int64_t level, std::int32_t node, std::int32_t root) {
-  return node < root ? std::int64_t(node) : (level << 32) | std::int64_t(node);
+  return node < root ? std::int64_t{node} : (level << 32) | std::int64_t{node};
 }
 
 inline std::int32_t level_of(std::int64_t key) {
@@ -21,81 +24,299 @@ inline std::int32_t node_of(std::int64_t key) {
 }
 
 // The most nodes a pattern can have: a connected set of k nodes needs k - 1 edges.
-std::int64_t largest_pattern(std::int32_t max_node, std::int64_t edge_count) {
-  return std::max<std::int64_t>(0, std::min<std::int64_t>(max_node, edge_count + 1));
+std::int64_t largest_pattern(std::int32_t max_node, std::uint64_t edge_count) {
+  return std::max<std::int64_t>(0, std::min<std::int64_t>(max_node, std::int64_t(edge_count) + 1));
 }
 
-constexpr std::uint64_t kBytesPerNode = 40;        // offsets, marks, counts, stacks, a build scratch
-constexpr std::uint64_t kBytesPerDepth = 32 + 12;  // a frame and the widest decimal text of a node
-// Counting without writing also splits the graph into components and orders each one: a copy of the
-// component, marks and queues by node, and heap entries by edge.
-constexpr std::uint64_t kCountingBytesPerNode = 64;
-constexpr std::uint64_t kCountingBytesPerEdge = 80;
+}  // namespace
+
+Miner::MemoryNeed Miner::memory_needed(const EdgeList& edges, bool counting) {
+  // By node slot: the graph's offsets, the builder's marks, seen, the candidates, the pruned and
+  // pruned_at. By edge line: the line and both ends in the graph. By level of the deepest pattern:
+  // a frame and a node's text.
+  constexpr std::uint64_t kPerNode = sizeof(std::size_t) + sizeof(std::int32_t) + sizeof(std::uint8_t) +
+                                     2 * sizeof(std::int64_t) + sizeof(std::int32_t);
+  constexpr std::uint64_t kPerEdge = sizeof(Edge) + 2 * sizeof(std::int32_t);
+  constexpr std::uint64_t kPerLevel = sizeof(Frame) + 12;
+  // Counting without writing also splits the graph into components and orders each one: unseen
+  // counts, component marks and lists and the order heuristics' tables by node, and a copy of the
+  // component's edges with heap entries by edge.
+  constexpr std::uint64_t kCountingPerNode = 64;
+  constexpr std::uint64_t kCountingPerEdge = 80;
+  const std::uint64_t slots = std::uint64_t(std::int64_t{edges.max_node} + 1);
+  const std::uint64_t lines = edges.edges.size();
+  return {slots * (kPerNode + (counting ? kCountingPerNode : 0)),
+          lines * (kPerEdge + (counting ? kCountingPerEdge : 0)) +
+              std::uint64_t(largest_pattern(edges.max_node, lines)) * kPerLevel};
+}
+
+namespace {
 
 // Refuses a graph whose tables would not fit in memory, before anything large is allocated: Linux
 // would rather kill the process later than fail the allocation.
 void check_memory(const std::string& path, const EdgeList& edges, bool counting) {
-  const std::uint64_t slots = std::uint64_t(std::int64_t(edges.max_node) + 1);
-  const std::uint64_t node_bytes = slots * (kBytesPerNode + (counting ? kCountingBytesPerNode : 0));
-  const std::uint64_t edge_bytes =
-      std::uint64_t(edges.edges.size()) *
-          (2 * sizeof(std::int32_t) + (counting ? kCountingBytesPerEdge : 0)) +
-      std::uint64_t(largest_pattern(edges.max_node, std::int64_t(edges.edges.size()))) * kBytesPerDepth;
+  const Miner::MemoryNeed need = Miner::memory_needed(edges, counting);
   const std::uint64_t available = available_memory();
-  if (node_bytes + edge_bytes <= available) return;
-  if (node_bytes > available / 2) {
+  if (need.node_bytes + need.other_bytes <= available) return;
+  if (need.node_bytes > available / 2) {
     fail(path, edges.max_node_line,
          "node number " + std::to_string(edges.max_node) + " is too large: the tables for the nodes 0 to " +
-             std::to_string(edges.max_node) + " would need " + format_bytes(node_bytes) + " of memory, and " +
-             format_bytes(available) + " is available");
+             std::to_string(edges.max_node) + " would need " + format_bytes(need.node_bytes) +
+             " of memory, and " + format_bytes(available) + " is available");
   }
-  fail(path, "the graph would need " + format_bytes(node_bytes + edge_bytes) + " of memory, and " +
+  fail(path, "the graph would need " + format_bytes(need.node_bytes + need.other_bytes) + " of memory, and " +
                  format_bytes(available) + " is available");
 }
 
 }  // namespace
 
+std::int32_t get_max_node(const EdgeList& edges) {
+  return edges.max_node;
+}
+
 AdjacencyList build_graph(const EdgeList& edges, std::int32_t max_node) {
   return build_simple_graph(edges.edges, max_node);
 }
 
-Miner::Miner(int argc, char** argv) {
-  const std::string graph_path = argv[2];
-  {
-    const EdgeList edges = read_edges(graph_path);
-    check_memory(graph_path, edges, argc == 3);
-    graph = build_graph(edges, edges.max_node);
-  }
+Miner::Miner(int argc, char** argv) : Miner(argv[2], RunOptions{argc == 4 ? argv[3] : ""}) {}
+
+Miner::Miner(const std::string& graph_path, const RunOptions& options)
+    : Miner(read_edges(graph_path), graph_path, options) {}
+
+Miner::Miner(EdgeList edges, const std::string& graph_name, const RunOptions& options) {
+  check_memory(graph_name, edges, options.output_name.empty());
+  graph_ = build_graph(edges, get_max_node(edges));
+  edges = EdgeList{};  // released before the search's tables take their memory
   allocate_state();
-  if (argc == 4) output.open(argv[3], {graph_path});
+  output_.open(options.output_name, {graph_name});
 }
 
 void Miner::allocate_state() {
-  max_node = std::int32_t(graph.node_slots() - 1);
-  const std::size_t slots = std::size_t(graph.node_slots());
-  seen.assign(slots, 0);
-  candidates.assign(slots, 0);
-  pruned.assign(slots, 0);
-  pruned_at.assign(slots, 0);
-  const std::int64_t depth = largest_pattern(max_node, std::int64_t(graph.neighbours.size() / 2));
-  frames.assign(std::size_t(depth) + 1, Frame{});
+  max_node_ = std::int32_t(graph_.node_slots() - 1);
+  const auto slots = std::size_t(graph_.node_slots());
+  seen_.assign(slots, 0);
+  candidates_.assign(slots, 0);
+  pruned_.assign(slots, 0);
+  pruned_at_.assign(slots, 0);
+  const std::int64_t depth = largest_pattern(max_node_, graph_.neighbours.size() / 2);
+  frames_.assign(std::size_t(depth) + 1, Frame{});
 }
 
 void Miner::process() {
-  if (output.enabled()) {
+  if (output_.enabled()) {
     print_count_line(enumerate());
   } else {
     print_count_line(count());
   }
 }
 
+// The search from one root, in four phases: visit a pattern (prune the candidates that may not
+// follow the node added last, then count or write it), extend it by its next candidate, and, when
+// none is left, put the pruned back and return to the parent pattern.
+//
+// Counting (kCounting) needs no order and no lines: it also sets aside the free candidates, whose
+// neighbours are all seen already: every pattern of the branch exists with and without each of
+// them, so a branch with f free candidates is visited once and counted 2^f times. A counting
+// search gives up after its step limit.
+//
+// The state is held in this object for the root's whole search, and every method is inlined into
+// run() and run() into its caller, so that the object lives in registers: stores through the marks
+// and the counts of unseen neighbours could otherwise alias its counters and force reloads.
+template <bool kCounting>
+class RootSearch {
+ public:
+  RootSearch(Miner& miner, std::int32_t root, PatternCount* total)
+      : miner_(miner),
+        root_(root),
+        total_(total),
+        is_seen_(miner.seen_.data()),
+        candidates_(miner.candidates_.data()),
+        pruned_(miner.pruned_.data()),
+        slot_of_pruned_(miner.pruned_at_.data()),
+        unseen_(miner.unseen_.data()),
+        text_(miner.pattern_text_.data()),
+        neighbours_(miner.graph_.neighbours.data()),
+        offsets_(miner.graph_.offsets.data()),
+        frames_(miner.frames_.data()),
+        writing_(!kCounting && miner.output_.enabled()),
+        steps_(miner.steps_left_) {}
+
+  // Returns false when a counting search runs out of steps before the root is done.
+  [[gnu::always_inline]] bool run() {
+    start();
+    for (;;) {
+      if (!visit()) return false;
+      while (!extend()) {
+        put_back_pruned();
+        if (depth_ == 0) {
+          finish();
+          return true;
+        }
+        return_to_parent();
+      }
+    }
+  }
+
+ private:
+  [[gnu::always_inline]] void discover(std::int32_t node) {
+    if constexpr (kCounting) {
+      miner_.see(node);
+    } else {
+      is_seen_[node] = 1;
+    }
+  }
+
+  [[gnu::always_inline]] void forget(std::int64_t candidate_key) {
+    if constexpr (kCounting) {
+      miner_.unsee(node_of(candidate_key));
+    } else {
+      is_seen_[node_of(candidate_key)] = 0;
+    }
+  }
+
+  std::uint32_t append_text(std::uint32_t at, std::int32_t node) {
+    char* end = std::to_chars(text_ + at, text_ + at + 11, node).ptr;
+    *end++ = ' ';
+    return std::uint32_t(end - text_);
+  }
+
+  // The root alone: its neighbours are the candidates.
+  [[gnu::always_inline]] void start() {
+    discover(root_);
+    for (std::size_t k = offsets_[root_]; k < offsets_[root_ + 1]; ++k) {
+      const std::int32_t u = neighbours_[k];
+      if (is_seen_[u] != 0) continue;  // counting: a root already done
+      discover(u);
+      candidates_[candidate_count_++] = make_key(1, u, root_);
+    }
+    frames_[0] = Miner::Frame{root_, 0, 0, 0, writing_ ? append_text(0, root_) : 0, 0};
+  }
+
+  // A new pattern: prunes the candidates that may not follow the node added last (and, counting,
+  // sets the free ones aside the same way), then counts or writes the pattern.
+  [[gnu::always_inline]] bool visit() {
+    Miner::Frame& frame = frames_[depth_];
+    frame.pruned_base = pruned_count_;
+    frame.next_slot = 0;
+    std::uint32_t free_count = 0;
+    const std::int64_t last_key = frame.key;  // a local, as the stacks' stores may alias the frame
+    for (std::int32_t i = 0; i < candidate_count_;) {
+      const std::int64_t u = candidates_[i];
+      bool keep = u > last_key;
+      if constexpr (kCounting) {
+        if (keep && unseen_[node_of(u)] == 0) {
+          keep = false;
+          ++free_count;
+        }
+      }
+      if (keep) {
+        ++i;
+      } else {
+        pruned_[pruned_count_++] = u;
+        candidates_[i] = candidates_[--candidate_count_];
+        slot_of_pruned_[node_of(u)] = i;
+      }
+    }
+    if constexpr (kCounting) {
+      if (steps_-- == 0) return false;
+      frame.exponent = (depth_ == 0 ? 0 : frames_[depth_ - 1].exponent) + free_count;
+      total_->add_power_of_two(frame.exponent);
+    } else {
+      ++patterns_;
+      if (writing_) {
+        text_[frame.text_end] = '\n';
+        miner_.output_.write(text_, frame.text_end + 1);
+      }
+    }
+    return true;
+  }
+
+  // Extends the pattern by its next candidate, which brings its unseen neighbours; the last
+  // candidate takes the place of the one added. Returns false when no candidate is left.
+  [[gnu::always_inline]] bool extend() {
+    Miner::Frame& frame = frames_[depth_];
+    const std::int32_t slot = frame.next_slot;
+    if (slot >= candidate_count_) return false;
+    const std::int64_t v = candidates_[slot];
+    const std::int64_t child_level = std::int64_t{level_of(v)} + 1;
+    candidates_[slot] = candidates_[--candidate_count_];
+    const std::int32_t brought_base = candidate_count_;
+    const std::int32_t v_node = node_of(v);
+    for (std::size_t k = offsets_[v_node]; k < offsets_[v_node + 1]; ++k) {
+      const std::int32_t w = neighbours_[k];
+      if (is_seen_[w] == 0) {
+        discover(w);
+        candidates_[candidate_count_++] = make_key(child_level, w, root_);
+      }
+    }
+    Miner::Frame& child = frames_[++depth_];
+    child.key = v;
+    child.brought_base = brought_base;
+    if (writing_) child.text_end = append_text(frame.text_end, v_node);
+    return true;
+  }
+
+  // The pattern's branch is done: its pruned go back into their slots, in reverse order.
+  [[gnu::always_inline]] void put_back_pruned() {
+    const std::int32_t pruned_base = frames_[depth_].pruned_base;
+    while (pruned_count_ > pruned_base) {
+      const std::int64_t u = pruned_[--pruned_count_];
+      const std::int32_t p = slot_of_pruned_[node_of(u)];
+      candidates_[candidate_count_++] = candidates_[p];
+      candidates_[p] = u;
+    }
+  }
+
+  // Back in the parent: forgets what the node added last brought in, and puts it back into its slot.
+  [[gnu::always_inline]] void return_to_parent() {
+    const Miner::Frame& frame = frames_[depth_];
+    const std::int64_t v = frame.key;
+    const std::int32_t brought_base = frame.brought_base;
+    for (std::int32_t k = brought_base; k < candidate_count_; ++k) forget(candidates_[k]);
+    candidate_count_ = brought_base;
+    Miner::Frame& parent = frames_[--depth_];
+    const std::int32_t j = parent.next_slot;
+    candidates_[candidate_count_++] = candidates_[j];
+    candidates_[j] = v;
+    parent.next_slot = j + 1;
+  }
+
+  // The candidates are the root's neighbours again, exactly those it discovered. A finished root
+  // stays seen while counting, so that no later root takes it as a candidate.
+  [[gnu::always_inline]] void finish() {
+    for (std::int32_t k = 0; k < candidate_count_; ++k) forget(candidates_[k]);
+    if constexpr (!kCounting) is_seen_[root_] = 0;
+    miner_.pattern_count_ += patterns_;
+    miner_.steps_left_ = steps_;
+  }
+
+  Miner& miner_;
+  const std::int32_t root_;
+  PatternCount* const total_;
+  std::uint8_t* const is_seen_;
+  std::int64_t* const candidates_;
+  std::int64_t* const pruned_;
+  std::int32_t* const slot_of_pruned_;
+  const std::int32_t* const unseen_;
+  char* const text_;
+  const std::int32_t* const neighbours_;
+  const std::size_t* const offsets_;
+  Miner::Frame* const frames_;
+  const bool writing_;
+  std::int32_t candidate_count_ = 0;
+  std::int32_t pruned_count_ = 0;
+  std::int32_t depth_ = 0;
+  std::uint64_t patterns_ = 0;
+  std::uint64_t steps_;
+};
+
 std::uint64_t Miner::enumerate() {
   // Each node's text is at most as wide as max_node's, plus its space; one more byte for the line end.
-  const std::size_t widest = std::to_string(std::max(max_node, 0)).size() + 1;
-  pattern_text.assign(frames.size() * widest + 1, '\0');
-  for (std::int32_t root = 1; root <= max_node; ++root) search_from<false>(root, nullptr);
-  output.finish();
-  return pattern_count;
+  const std::size_t widest = std::to_string(std::max(max_node_, 0)).size() + 1;
+  pattern_text_.assign(frames_.size() * widest + 1, '\0');
+  for (std::int32_t root = 1; root <= max_node_; ++root) RootSearch<false>(*this, root, nullptr).run();
+  output_.finish();
+  return pattern_count_;
 }
 
 // Counting needs no order, so each connected component is counted on its own, by the cheaper of
@@ -103,23 +324,23 @@ std::uint64_t Miner::enumerate() {
 //
 // The dynamic program over a frontier (FrontierCount.h) takes time exponential in the width of the
 // frontier and linear in the size of the component, however many patterns there are. The counting
-// search below takes time in proportion to the patterns it cannot skip, but it skips a lot on dense
-// graphs and is the only road when the frontier is too wide. So a component first gets a short try
-// of the search, which settles small and dense components at once; then an order, and if its
-// frontier is narrow enough the dynamic program, racing the search (see count_component) within a
-// memory budget; whatever is left over goes to the search without a limit.
+// search takes time in proportion to the patterns it cannot skip, but it skips a lot on dense graphs
+// and is the only road when the frontier is too wide. So a component first gets a short try of the
+// search, which settles small and dense components at once; then an order, and if its frontier is
+// narrow enough the dynamic program, racing the search (see count_component) within a memory
+// budget; whatever is left over goes to the search without a limit.
 std::string Miner::count(CountRoad road, FrontierStats* stats) {
-  unseen.assign(seen.size(), 0);
-  for (std::int32_t u = 0; u <= max_node; ++u) unseen[std::size_t(u)] = std::int32_t(graph.of(u).size());
-  if (max_node >= 0) see(0);  // node 0 is never part of a pattern
-  FrontierCounter frontier(graph);
+  unseen_.assign(seen_.size(), 0);
+  for (std::int32_t u = 0; u <= max_node_; ++u) unseen_[std::size_t(u)] = std::int32_t(graph_.of(u).size());
+  if (max_node_ >= 0) see(0);  // node 0 is never part of a pattern
+  FrontierCounter frontier(graph_);
   const std::uint64_t memory_budget = available_memory() / 4;
   mpz_class total;
-  std::vector<std::uint8_t> placed(seen.size(), 0);
+  std::vector<std::uint8_t> placed(seen_.size(), 0);
   std::vector<std::int32_t> component;
-  for (std::int32_t first = 1; first <= max_node; ++first) {
+  for (std::int32_t first = 1; first <= max_node_; ++first) {
     if (placed[std::size_t(first)] != 0) continue;
-    gather_component(graph, first, placed, component);
+    gather_component(graph_, first, placed, component);
     if (component.size() == 1) {
       total += 1;
       continue;
@@ -143,7 +364,7 @@ void Miner::count_component(std::span<const std::int32_t> component, CountRoad r
   if (road == CountRoad::automatic) {
     constexpr std::uint64_t kStepsPerElement = 16;
     std::uint64_t elements = component.size();
-    for (const std::int32_t u : component) elements += graph.of(u).size();
+    for (const std::int32_t u : component) elements += graph_.of(u).size();
     next_try = kStepsPerElement * elements;
     if (search_component(component, next_try, total)) return;
   }
@@ -153,8 +374,7 @@ void Miner::count_component(std::span<const std::int32_t> component, CountRoad r
     // search gets tries of doubling length, each once the program has processed as many states
     // as the try has steps. A step of the search (a pattern and a pass over its candidates)
     // costs a few times less than a transition of the program, so the search takes a fraction of
-    // the time, and a component costs a small factor of the faster road's time: measured, 1.3 to 1.7
-    // times the program alone, and 1.9 to 2.7 times the search alone.
+    // the time, and a component costs a small factor of the faster road's time (BENCHMARKS.md).
     bool searched = false;
     FrontierProgress race;
     if (road == CountRoad::automatic) {
@@ -178,15 +398,15 @@ bool Miner::search_component(std::span<const std::int32_t> roots, std::uint64_t 
                              mpz_class& total) {
   // A component of k nodes has fewer than 2^k patterns.
   PatternCount patterns(std::uint32_t(roots.size()));
-  steps_left = step_limit;
+  steps_left_ = step_limit;
   for (const std::int32_t root : roots) {
-    if (search_from<true>(root, &patterns)) continue;
+    if (RootSearch<true>(*this, root, &patterns).run()) continue;
     // Out of steps: every mark of this component goes, and the counts of unseen neighbours with it.
-    for (const std::int32_t u : roots) seen[std::size_t(u)] = 0;
+    for (const std::int32_t u : roots) seen_[std::size_t(u)] = 0;
     for (const std::int32_t u : roots) {
       std::int32_t not_seen = 0;
-      for (const std::int32_t x : graph.of(u)) not_seen += seen[std::size_t(x)] == 0 ? 1 : 0;
-      unseen[std::size_t(u)] = not_seen;
+      for (const std::int32_t x : graph_.of(u)) not_seen += seen_[std::size_t(x)] == 0 ? 1 : 0;
+      unseen_[std::size_t(u)] = not_seen;
     }
     return false;
   }
@@ -195,151 +415,11 @@ bool Miner::search_component(std::span<const std::int32_t> roots, std::uint64_t 
 }
 
 void Miner::see(std::int32_t node) {
-  seen[std::size_t(node)] = 1;
-  for (const std::int32_t x : graph.of(node)) --unseen[std::size_t(x)];
+  seen_[std::size_t(node)] = 1;
+  for (const std::int32_t x : graph_.of(node)) --unseen_[std::size_t(x)];
 }
 
 void Miner::unsee(std::int32_t node) {
-  seen[std::size_t(node)] = 0;
-  for (const std::int32_t x : graph.of(node)) ++unseen[std::size_t(x)];
-}
-
-template <bool kCounting>
-bool Miner::search_from(std::int32_t root, PatternCount* total) {
-  std::uint8_t* const is_seen = seen.data();
-  std::int64_t* const cand = candidates.data();
-  std::int64_t* const pruned_stack = pruned.data();
-  std::int32_t* const slot_of_pruned = pruned_at.data();
-  const std::int32_t* const free_test = unseen.data();
-  char* const text = pattern_text.data();
-  const std::int32_t* const adjacency = graph.neighbours.data();
-  const std::int64_t* const offsets = graph.offsets.data();
-  const bool writing = !kCounting && output.enabled();
-
-  auto append_text = [text](std::uint32_t at, std::int32_t node) {
-    char* end = std::to_chars(text + at, text + at + 11, node).ptr;
-    *end++ = ' ';
-    return std::uint32_t(end - text);
-  };
-  auto discover = [&](std::int32_t node) {
-    if constexpr (kCounting) {
-      see(node);
-    } else {
-      is_seen[node] = 1;
-    }
-  };
-  auto forget = [&](std::int64_t candidate_key) {
-    if constexpr (kCounting) {
-      unsee(node_of(candidate_key));
-    } else {
-      is_seen[node_of(candidate_key)] = 0;
-    }
-  };
-
-  std::int32_t candidate_count = 0;
-  std::int32_t pruned_count = 0;
-  std::uint64_t patterns = 0;
-  std::uint64_t steps = steps_left;  // a local: stores through the byte array could alias a member
-  discover(root);
-  for (std::int64_t k = offsets[root]; k < offsets[root + 1]; ++k) {
-    const std::int32_t u = adjacency[k];
-    if (is_seen[u] != 0) continue;  // counting: a root already done
-    discover(u);
-    cand[candidate_count++] = make_key(1, u, root);
-  }
-  std::int32_t depth = 0;
-  frames[0] = Frame{root, 0, 0, 0, writing ? append_text(0, root) : 0, 0};
-
-  for (;;) {
-    // A new pattern: prune the candidates that may not follow the node added last; when counting,
-    // set the free ones aside in the same way.
-    Frame* frame = &frames[std::size_t(depth)];
-    frame->pruned_base = pruned_count;
-    frame->next_slot = 0;
-    std::uint32_t free_count = 0;
-    const std::int64_t last_key = frame->key;  // a local, as the stacks' stores may alias the frame
-    for (std::int32_t i = 0; i < candidate_count;) {
-      const std::int64_t u = cand[i];
-      bool keep = u > last_key;
-      if constexpr (kCounting) {
-        if (keep && free_test[node_of(u)] == 0) {
-          keep = false;
-          ++free_count;
-        }
-      }
-      if (keep) {
-        ++i;
-      } else {
-        pruned_stack[pruned_count++] = u;
-        cand[i] = cand[--candidate_count];
-        slot_of_pruned[node_of(u)] = i;
-      }
-    }
-    if constexpr (kCounting) {
-      if (steps-- == 0) return false;
-      frame->exponent = (depth == 0 ? 0 : frames[std::size_t(depth) - 1].exponent) + free_count;
-      total->add_power_of_two(frame->exponent);
-    } else {
-      ++patterns;
-      if (writing) {
-        text[frame->text_end] = '\n';
-        output.write(text, frame->text_end + 1);
-      }
-    }
-
-    // Extend the pattern by its next candidate, or, when none is left, return to the parent pattern
-    // and extend that one.
-    for (;;) {
-      const std::int32_t slot = frame->next_slot;
-      if (slot < candidate_count) {
-        // The last candidate takes the place of the one added.
-        const std::int64_t v = cand[slot];
-        const std::int64_t child_level = std::int64_t(level_of(v)) + 1;
-        cand[slot] = cand[--candidate_count];
-        const std::int32_t brought_base = candidate_count;
-        const std::int32_t v_node = node_of(v);
-        for (std::int64_t k = offsets[v_node]; k < offsets[v_node + 1]; ++k) {
-          const std::int32_t w = adjacency[k];
-          if (is_seen[w] == 0) {
-            discover(w);
-            cand[candidate_count++] = make_key(child_level, w, root);
-          }
-        }
-        Frame& child = frames[std::size_t(++depth)];
-        child.key = v;
-        child.brought_base = brought_base;
-        if (writing) child.text_end = append_text(frame->text_end, v_node);
-        break;
-      }
-
-      // This pattern's branch is done: put the pruned back, in reverse order.
-      const std::int32_t pruned_base = frame->pruned_base;
-      while (pruned_count > pruned_base) {
-        const std::int64_t u = pruned_stack[--pruned_count];
-        const std::int32_t p = slot_of_pruned[node_of(u)];
-        cand[candidate_count++] = cand[p];
-        cand[p] = u;
-      }
-      if (depth == 0) {
-        // The candidates are the root's neighbours again, exactly those it discovered. A finished
-        // root stays seen while counting, so that no later root takes it as a candidate.
-        for (std::int32_t k = 0; k < candidate_count; ++k) forget(cand[k]);
-        if constexpr (!kCounting) is_seen[root] = 0;
-        pattern_count += patterns;
-        steps_left = steps;
-        return true;
-      }
-
-      // Back in the parent: forget what the node brought in, and put it back into its slot.
-      const std::int64_t v = frame->key;
-      const std::int32_t brought_base = frame->brought_base;
-      for (std::int32_t k = brought_base; k < candidate_count; ++k) forget(cand[k]);
-      candidate_count = brought_base;
-      frame = &frames[std::size_t(--depth)];
-      const std::int32_t j = frame->next_slot;
-      cand[candidate_count++] = cand[j];
-      cand[j] = v;
-      frame->next_slot = j + 1;
-    }
-  }
+  seen_[std::size_t(node)] = 0;
+  for (const std::int32_t x : graph_.of(node)) ++unseen_[std::size_t(x)];
 }

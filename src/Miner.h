@@ -28,8 +28,13 @@
 #include <vector>
 
 #include "FrontierCount.h"
+#include "Graph.h"
+#include "Options.h"
 #include "Output.h"
-#include "helpers.h"
+#include "PatternCount.h"
+
+// The largest node number of the edge list, -1 without edges.
+std::int32_t get_max_node(const EdgeList& edges);
 
 // The simple graph of the edge list on the nodes 0 to max_node: neighbour lists in order of first
 // appearance, without self-loops or repeated neighbours.
@@ -37,8 +42,13 @@ AdjacencyList build_graph(const EdgeList& edges, std::int32_t max_node);
 
 class Miner {
  public:
-  // CIS GRAPH_INPUT_FILE [OUTPUT_FILE]: reads and checks the graph, then opens the output.
+  // CIS GRAPH_INPUT_FILE [OUTPUT_FILE], as main receives them.
   Miner(int argc, char** argv);
+  // Reads and checks the graph file, then opens the output that options name.
+  Miner(const std::string& graph_path, const RunOptions& options);
+  // A graph already read; graph_name stands for it in messages. The edge list is released once the
+  // graph is built.
+  Miner(EdgeList edges, const std::string& graph_name, const RunOptions& options);
 
   // Runs the search, completes the output, then prints the count line.
   void process();
@@ -50,6 +60,14 @@ class Miner {
   // With stats, reports what the dynamic program did.
   std::string count(CountRoad road = CountRoad::automatic, FrontierStats* stats = nullptr);
 
+  // The memory the graph of an edge list and its search take at most, checked before anything large
+  // is allocated: by node slot, and the rest (by edge line and by level of the deepest pattern).
+  struct MemoryNeed {
+    std::uint64_t node_bytes;
+    std::uint64_t other_bytes;
+  };
+  static MemoryNeed memory_needed(const EdgeList& edges, bool counting);
+
  private:
   struct Frame {
     std::int64_t key;           // key of the node added last; its node number is the low half
@@ -59,6 +77,8 @@ class Miner {
     std::uint32_t text_end;     // writing: length of the pattern's text, up to this node's space
     std::uint32_t exponent;     // counting: this pattern stands for 2^exponent patterns
   };
+  template <bool kCounting>
+  friend class RootSearch;
 
   void allocate_state();
   void count_component(std::span<const std::int32_t> component, CountRoad road, FrontierCounter& frontier,
@@ -66,22 +86,19 @@ class Miner {
   // Counts a component's patterns by the counting search from each of its nodes, ascending, and adds
   // them to total; gives up after step_limit patterns, and then leaves total and the marks as they were.
   bool search_component(std::span<const std::int32_t> roots, std::uint64_t step_limit, mpz_class& total);
-  // Returns false when the counting search runs out of steps before the root is done.
-  template <bool kCounting>
-  bool search_from(std::int32_t root, PatternCount* total);
   void see(std::int32_t node);
   void unsee(std::int32_t node);
 
-  AdjacencyList graph;
-  std::int32_t max_node = -1;
-  std::vector<std::uint8_t> seen;        // in the pattern, a candidate, or pruned, from this root
-  std::vector<std::int32_t> unseen;      // counting: neighbours not seen
-  std::vector<std::int64_t> candidates;  // keys
-  std::vector<std::int64_t> pruned;      // keys
-  std::vector<std::int32_t> pruned_at;   // by node: the candidate slot a pruned node left
-  std::vector<Frame> frames;             // one per node of the current pattern
-  std::vector<char> pattern_text;        // "r a b " of the current pattern, grown and cut with it
-  std::uint64_t pattern_count = 0;
-  std::uint64_t steps_left = 0;  // counting: patterns the search may still visit
-  PatternOutput output;
+  AdjacencyList graph_;
+  std::int32_t max_node_ = -1;
+  std::vector<std::uint8_t> seen_;        // in the pattern, a candidate, or pruned, from this root
+  std::vector<std::int32_t> unseen_;      // counting: neighbours not seen
+  std::vector<std::int64_t> candidates_;  // keys
+  std::vector<std::int64_t> pruned_;      // keys
+  std::vector<std::int32_t> pruned_at_;   // by node: the candidate slot a pruned node left
+  std::vector<Frame> frames_;             // one per node of the current pattern
+  std::vector<char> pattern_text_;        // "r a b " of the current pattern, grown and cut with it
+  std::uint64_t pattern_count_ = 0;
+  std::uint64_t steps_left_ = 0;  // counting: patterns the search may still visit
+  PatternOutput output_;
 };

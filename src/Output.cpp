@@ -40,6 +40,7 @@ PatternOutput::~PatternOutput() {
 }
 
 void PatternOutput::open(const std::string& name, const std::vector<std::string>& inputs) {
+  if (name.empty()) return;
   buffer_.resize(kBufferBytes);
   if (name == "-") {
     fd_ = STDOUT_FILENO;
@@ -84,7 +85,9 @@ void PatternOutput::flush() {
   used_ = 0;
 }
 
-void PatternOutput::write_through(const char* data, std::size_t size) { write_all(data, size); }
+void PatternOutput::write_through(const char* data, std::size_t size) {
+  write_all(data, size);
+}
 
 void PatternOutput::write_all(const char* data, std::size_t size) {
   if (const int error = write_fully(fd_, data, size); error != 0) fail_write(error);
@@ -108,7 +111,8 @@ bool PatternOutput::remove_created_file() {
   }
   const std::unique_ptr<char, decltype(&std::free)> real(::realpath(name_.c_str(), nullptr), &std::free);
   struct stat there {};
-  if (!real || ::stat(real.get(), &there) != 0 || there.st_dev != created_dev_ || there.st_ino != created_ino_) {
+  if (!real || ::stat(real.get(), &there) != 0 || there.st_dev != created_dev_ ||
+      there.st_ino != created_ino_) {
     return false;
   }
   return ::unlink(real.get()) == 0;
@@ -126,12 +130,6 @@ void PatternOutput::finish() {
     fd_ = -1;
     created_ = false;
   }
-}
-
-mpz_class PatternCount::value() const {
-  mpz_class result;
-  mpz_import(result.get_mpz_t(), limbs_.size(), -1, sizeof(std::uint64_t), 0, 0, limbs_.data());
-  return result;
 }
 
 void print_count_line(const std::string& decimal_count) {

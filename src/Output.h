@@ -7,8 +7,6 @@
 // left behind looking like a result; devices, FIFOs and standard output are never removed.
 #pragma once
 
-#include <gmpxx.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -18,14 +16,14 @@
 class PatternOutput {
  public:
   PatternOutput() = default;  // count only: nothing is written
-  ~PatternOutput();  // removes a created file that finish() did not complete
+  ~PatternOutput();           // removes a created file that finish() did not complete
   PatternOutput(const PatternOutput&) = delete;
   PatternOutput& operator=(const PatternOutput&) = delete;
 
-  // Opens OUTPUT_FILE; call it only once every input has been read and checked. "-" is standard
-  // output. An existing regular file is deleted and created afresh; a device, FIFO or other special
-  // file is opened as it is and never deleted. A directory, or a file that is one of inputs under
-  // any name, is refused.
+  // Opens OUTPUT_FILE; call it only once every input has been read and checked. "" writes nothing
+  // (count only), "-" is standard output. An existing regular file is deleted and created afresh; a device,
+  // FIFO or other special file is opened as it is and never deleted. A directory, or a file that is one of
+  // inputs under any name, is refused.
   void open(const std::string& name, const std::vector<std::string>& inputs);
 
   bool enabled() const { return fd_ >= 0; }
@@ -57,27 +55,6 @@ class PatternOutput {
   std::string name_;
   std::vector<char> buffer_;
   std::size_t used_ = 0;
-};
-
-// A count of patterns of any size, built by adding powers of two.
-class PatternCount {
- public:
-  // Room for every count below 2^(largest_exponent + 1).
-  explicit PatternCount(std::uint32_t largest_exponent) : limbs_(largest_exponent / 64 + 2, 0) {}
-
-  void add_power_of_two(std::uint32_t exponent) {
-    std::size_t limb = exponent / 64;
-    const std::uint64_t bit = std::uint64_t(1) << (exponent % 64);
-    limbs_[limb] += bit;
-    if (limbs_[limb] < bit) {
-      while (++limbs_[++limb] == 0) {
-      }
-    }
-  }
-  mpz_class value() const;
-
- private:
-  std::vector<std::uint64_t> limbs_;  // least significant first
 };
 
 // Writes "Patterns: " and the count, then a line end, to standard output.

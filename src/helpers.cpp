@@ -1,17 +1,10 @@
 #include "helpers.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <new>
+
+#include "Memory.h"
 
 void fail(const std::string& path, std::string_view what) {
   throw QuarnError(path + ": " + std::string(what));
@@ -22,10 +15,7 @@ void fail(const std::string& path, std::int64_t line, std::string_view what) {
 }
 
 void terminate(std::string message) {
-  message += '\n';
-  std::fwrite(message.data(), 1, message.size(), stdout);
-  std::fflush(stdout);
-  std::exit(1);
+  throw UsageError(message);
 }
 
 std::string quoted_excerpt(std::string_view text) {
@@ -48,88 +38,6 @@ std::string quoted_excerpt(std::string_view text) {
   }
   out += text.size() > kLongest ? "\"..." : "\"";
   return out;
-}
-
-// ---------------------------------------------------------------------------------------------------
-// LineReader
-
-namespace {
-constexpr std::size_t kReadBlock = std::size_t(1) << 20;
-}
-
-LineReader::LineReader(std::string path) : path_(std::move(path)) {
-  fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) fail(path_, std::string("cannot open: ") + std::strerror(errno));
-  struct stat info {};
-  if (::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
-    ::close(fd_);
-    fd_ = -1;
-    fail(path_, "is a directory, expected a text file");
-  }
-  buffer_.resize(kReadBlock);
-}
-
-LineReader::~LineReader() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-bool LineReader::refill() {
-  if (begin_ > 0) {
-    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-  }
-  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);  // a line longer than the buffer
-  for (;;) {
-    const ssize_t got = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
-    if (got > 0) {
-      end_ += std::size_t(got);
-      return true;
-    }
-    if (got == 0) {
-      at_eof_ = true;
-      return false;
-    }
-    if (errno != EINTR) fail(path_, std::string("cannot read: ") + std::strerror(errno));
-  }
-}
-
-bool LineReader::next(std::string_view& line) {
-  if (at_start_) {
-    at_start_ = false;
-    while (end_ - begin_ < 3 && !at_eof_) refill();
-    if (end_ - begin_ >= 3 && std::memcmp(buffer_.data() + begin_, "\xEF\xBB\xBF", 3) == 0) begin_ += 3;
-  }
-  std::size_t scanned = 0;  // bytes of the current line already searched for a line feed
-  for (;;) {
-    const char* start = buffer_.data() + begin_;
-    const std::size_t available = end_ - begin_;
-    const auto* feed = static_cast<const char*>(std::memchr(start + scanned, '\n', available - scanned));
-    const std::size_t limit = feed != nullptr ? std::size_t(feed - start) : available;
-    // A carriage return ends a line as well, before a line feed or alone (as in files from old Mac
-    // systems). One that closes the data read so far may yet be followed by a line feed.
-    const auto* cr = static_cast<const char*>(std::memchr(start, '\r', limit));
-    std::size_t length;
-    std::size_t consumed;
-    if (cr != nullptr && (cr + 1 < start + available || at_eof_)) {
-      length = std::size_t(cr - start);
-      consumed = length + 1 + (cr + 1 < start + available && cr[1] == '\n' ? 1 : 0);
-    } else if (feed != nullptr) {
-      length = limit;
-      consumed = length + 1;
-    } else if (at_eof_) {
-      if (available == 0) return false;
-      length = consumed = available;
-    } else {
-      scanned = available;
-      refill();
-      continue;
-    }
-    begin_ += consumed;
-    line = std::string_view(start, length);
-    ++line_number_;
-    return true;
-  }
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -166,7 +74,9 @@ std::size_t skip_blanks(std::string_view text, std::size_t pos) {
 
 // What follows the numbers of a line is ignored, but a NUL byte there means the file is not text (a
 // binary file, or text in UTF-16): reading on would give numbers from a file quarn cannot read.
-bool holds_nul(std::string_view text) { return !text.empty() && std::memchr(text.data(), '\0', text.size()) != nullptr; }
+bool holds_nul(std::string_view text) {
+  return !text.empty() && std::memchr(text.data(), '\0', text.size()) != nullptr;
+}
 
 std::string nul_error(std::string_view line) {
   return "found a NUL byte, which a text file does not hold, in " + quoted_excerpt(line);
@@ -220,8 +130,13 @@ EdgeLineKind parse_edge_line(std::string_view line, Edge& edge, std::string& err
 }
 
 EdgeList read_edges(const std::string& path, std::int32_t largest_node, std::string_view too_large_reason) {
-  EdgeList result;
   LineReader reader(path);
+  return read_edges(reader, largest_node, too_large_reason);
+}
+
+EdgeList read_edges(LineReader& reader, std::int32_t largest_node, std::string_view too_large_reason) {
+  const std::string& path = reader.path();
+  EdgeList result;
   std::string_view line;
   std::string error;
   while (reader.next(line)) {
@@ -232,7 +147,8 @@ EdgeList read_edges(const std::string& path, std::int32_t largest_node, std::str
     }
     const std::int32_t larger = std::max(edge.first, edge.second);
     if (larger > largest_node) {
-      fail(path, reader.line_number(), "node number " + std::to_string(larger) + " " + std::string(too_large_reason));
+      fail(path, reader.line_number(),
+           "node number " + std::to_string(larger) + " " + std::string(too_large_reason));
     }
     if (larger > result.max_node) {
       result.max_node = larger;
@@ -241,107 +157,6 @@ EdgeList read_edges(const std::string& path, std::int32_t largest_node, std::str
     result.edges.push_back(edge);
   }
   return result;
-}
-
-// ---------------------------------------------------------------------------------------------------
-// Graph
-
-AdjacencyList build_simple_graph(const std::vector<Edge>& edges, std::int32_t max_node,
-                                 std::span<const std::uint8_t> keep) {
-  AdjacencyList graph;
-  if (max_node < 0) return graph;
-  const std::size_t slots = std::size_t(max_node) + 1;
-  auto kept = [&](std::size_t i) {
-    return (keep.empty() || keep[i] != 0) && edges[i].first != edges[i].second;
-  };
-
-  // Count, prefix-sum, then fill: offsets[u] walks from the start of list u to its end, and is then
-  // shifted back by one slot.
-  std::vector<std::int64_t>& offsets = graph.offsets;
-  offsets.assign(slots + 1, 0);
-  for (std::size_t i = 0; i < edges.size(); ++i) {
-    if (!kept(i)) continue;
-    ++offsets[std::size_t(edges[i].first) + 1];
-    ++offsets[std::size_t(edges[i].second) + 1];
-  }
-  for (std::size_t u = 1; u <= slots; ++u) offsets[u] += offsets[u - 1];
-  std::vector<std::int32_t>& neighbours = graph.neighbours;
-  neighbours.resize(std::size_t(offsets[slots]));
-  for (std::size_t i = 0; i < edges.size(); ++i) {
-    if (!kept(i)) continue;
-    const Edge e = edges[i];
-    neighbours[std::size_t(offsets[std::size_t(e.first)]++)] = e.second;
-    neighbours[std::size_t(offsets[std::size_t(e.second)]++)] = e.first;
-  }
-  for (std::size_t u = slots; u > 0; --u) offsets[u] = offsets[u - 1];
-  offsets[0] = 0;
-
-  // Drop repeated neighbours, keeping each first appearance, and close the gaps.
-  std::vector<std::int32_t> seen_from(slots, -1);
-  std::int64_t write = 0;
-  std::int64_t read_begin = 0;
-  for (std::size_t u = 0; u < slots; ++u) {
-    const std::int64_t read_end = offsets[u + 1];
-    offsets[u] = write;
-    for (std::int64_t k = read_begin; k < read_end; ++k) {
-      const std::int32_t x = neighbours[std::size_t(k)];
-      if (seen_from[std::size_t(x)] == std::int32_t(u)) continue;
-      seen_from[std::size_t(x)] = std::int32_t(u);
-      neighbours[std::size_t(write++)] = x;
-    }
-    read_begin = read_end;
-  }
-  offsets[slots] = write;
-  if (std::size_t(write) < neighbours.size()) {
-    neighbours.resize(std::size_t(write));
-    neighbours.shrink_to_fit();
-  }
-  return graph;
-}
-
-// ---------------------------------------------------------------------------------------------------
-// Memory
-
-std::uint64_t available_memory() {
-  std::ifstream meminfo("/proc/meminfo");
-  std::string key;
-  std::uint64_t kibibytes = 0;
-  std::string unit;
-  while (meminfo >> key >> kibibytes >> unit) {
-    if (key == "MemAvailable:") return kibibytes * 1024;
-  }
-  const long pages = ::sysconf(_SC_AVPHYS_PAGES);
-  const long page_size = ::sysconf(_SC_PAGESIZE);
-  if (pages > 0 && page_size > 0) return std::uint64_t(pages) * std::uint64_t(page_size);
-  return UINT64_MAX;
-}
-
-void* allocate_large_pages(std::size_t bytes) {
-  constexpr std::size_t kPage = std::size_t(2) << 20;
-  const std::size_t rounded = (std::max<std::size_t>(bytes, 1) + kPage - 1) / kPage * kPage;
-  void* memory = std::aligned_alloc(kPage, rounded);
-  if (memory == nullptr) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-  madvise(memory, rounded, MADV_HUGEPAGE);  // only a hint: without it the pages are small
-#endif
-  return memory;
-}
-
-std::string format_bytes(std::uint64_t bytes) {
-  static const char* const units[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
-  double value = double(bytes);
-  int unit = 0;
-  while (value >= 1024 && unit < 6) {
-    value /= 1024;
-    ++unit;
-  }
-  char text[32];
-  if (unit == 0) {
-    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
-  } else {
-    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
-  }
-  return text;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -394,8 +209,10 @@ AttributeLineKind parse_attribute_line(std::string_view line, std::vector<std::u
         return AttributeLineKind::error;
       }
       if (result == NumberResult::out_of_range || (value != 0 && value != 1)) {
-        const std::size_t token_end = result == NumberResult::ok ? pos : start + number_token(line, start).size();
-        error = "attribute values must be 0 or 1, found " + quoted_excerpt(line.substr(start, token_end - start));
+        const std::size_t token_end =
+            result == NumberResult::ok ? pos : start + number_token(line, start).size();
+        error =
+            "attribute values must be 0 or 1, found " + quoted_excerpt(line.substr(start, token_end - start));
         return AttributeLineKind::error;
       }
     }
@@ -417,8 +234,13 @@ AttributeLineKind parse_attribute_line(std::string_view line, std::vector<std::u
 }
 
 AttributeTable read_attr(const std::string& path) {
-  AttributeTable table;
   LineReader reader(path);
+  return read_attr(reader);
+}
+
+AttributeTable read_attr(LineReader& reader) {
+  const std::string& path = reader.path();
+  AttributeTable table;
   std::string_view line;
   std::string error;
   std::vector<std::uint32_t> row;
@@ -450,8 +272,9 @@ AttributeTable read_attr(const std::string& path) {
       table.words.resize(table.words.size() + table.words_per_row, 0);
     }
     if (first_values_line != 0 && table.words.size() * sizeof(std::uint32_t) > memory_limit) {
-      fail(path, number, "the attribute table would need more than " + format_bytes(memory_limit) +
-                             " of memory, which is half of what is available");
+      fail(path, number,
+           "the attribute table would need more than " + format_bytes(memory_limit) +
+               " of memory, which is half of what is available");
     }
     table.rows = std::int32_t(number);
   }

@@ -174,17 +174,7 @@ TEST(AttributedMiner, FindsExactlyTheMaximalCohesiveSetsOfRandomGraphs) {
 }
 
 AttributeTable table_of(const Instance& g) {
-  AttributeTable table;
-  table.rows = g.nodes;
-  table.attribute_count = g.attributes;
-  table.words_per_row = words_for(std::size_t(g.attributes));
-  table.words.assign(table.words_per_row, 0);
-  for (int k = 1; k <= g.nodes; ++k) {
-    const auto& row = g.rows[std::size_t(k)];
-    const BitMap packed(row.empty() ? std::vector<int>(std::size_t(g.attributes), 0) : row);
-    table.words.insert(table.words.end(), packed.words().begin(), packed.words().end());
-  }
-  return table;
+  return attribute_table({g.rows.begin() + 1, g.rows.end()});
 }
 
 // Graphs larger than the oracle can take (kept sparse, since the search grows exponentially with
@@ -218,7 +208,8 @@ TEST(AttributedMiner, WritesWhatTheReferenceSearchWritesLineForLine) {
     const std::string expected = reference_mcs_lines(table, edges, g.min_sup, g.min_graph_size);
     const RowLayout layout = trial % 2 == 0 ? RowLayout::copied : RowLayout::table;
     SCOPED_TRACE(layout == RowLayout::copied ? "rows copied" : "rows read from the table");
-    AttributedMiner miner(table, edges, g.min_sup, g.min_graph_size, dir.file("out.txt"), layout);
+    AttributedMiner miner(table, edges, McsThresholds{g.min_sup, g.min_graph_size},
+                          RunOptions{dir.file("out.txt")}, layout);
     const std::uint64_t count = miner.enumerate();
     ASSERT_EQ(read_file(dir.file("out.txt")), expected);
     ASSERT_EQ(count, std::uint64_t(std::count(expected.begin(), expected.end(), '\n')));
@@ -237,10 +228,10 @@ TEST(AttributedMiner, SearchesAPatternOfAPathOfManyNodes) {
   table.words[0] = 0;
   std::vector<Edge> edges;
   for (int u = 1; u < kNodes; ++u) edges.push_back(Edge{u, u + 1});
-  AttributedMiner counter(table, edges, 1, kNodes, "");
+  AttributedMiner counter(table, edges, McsThresholds{1, kNodes}, RunOptions{});
   EXPECT_EQ(counter.enumerate(), 1u);
   TempDir dir;
-  AttributedMiner writer(table, edges, 1, 1, dir.file("out.txt"));
+  AttributedMiner writer(table, edges, McsThresholds{1, 1}, RunOptions{dir.file("out.txt")});
   EXPECT_EQ(writer.enumerate(), 1u);
   std::string expected;
   for (int u = 1; u <= kNodes; ++u) expected += std::to_string(u) + " ";

@@ -13,29 +13,6 @@ namespace {
 
 using Nodes = std::vector<std::int32_t>;
 
-AttributeTable make_table(const std::vector<std::vector<int>>& rows) {
-  AttributeTable table;
-  table.rows = std::int32_t(rows.size());
-  table.attribute_count = rows.empty() ? 0 : std::int32_t(rows[0].size());
-  table.words_per_row = words_for(std::size_t(table.attribute_count));
-  table.words.assign(table.words_per_row, 0);
-  for (const std::vector<int>& row : rows) {
-    const BitMap packed(row);
-    table.words.insert(table.words.end(), packed.words().begin(), packed.words().end());
-  }
-  return table;
-}
-
-// The graph of kept edges, neighbour lists ascending, as the miner builds it.
-AdjacencyList make_graph(const AttributeTable& table, const std::vector<Edge>& edges, int min_sup) {
-  AdjacencyList graph = build_simple_graph(edges, table.rows, cohesive_edges(table, edges, min_sup));
-  for (std::int32_t u = 0; u < graph.node_slots(); ++u) {
-    std::sort(graph.neighbours.begin() + graph.offsets[std::size_t(u)],
-              graph.neighbours.begin() + graph.offsets[std::size_t(u) + 1]);
-  }
-  return graph;
-}
-
 // A graph, its table and a chain of patterns built along a list of added nodes.
 struct Chain {
   AttributeTable table;
@@ -46,21 +23,27 @@ struct Chain {
 
   Chain(const std::vector<std::vector<int>>& rows, const std::vector<Edge>& edges, int min_sup,
         RowLayout layout = RowLayout::copied)
-      : table(make_table(rows)),
-        graph(make_graph(table, edges, min_sup)),
+      : table(attribute_table(rows)),
+        graph(build_cohesive_graph(table, edges, min_sup)),
         search{graph, table, min_sup, layout},
         seen(std::size_t(table.rows) + 1) {}
 
-  const AttributedPattern& grow(const Nodes& nodes) {
+  // The pattern of the chain, or null (and a test failure) when a node is no candidate of the
+  // pattern before it.
+  const AttributedPattern* grow(const Nodes& nodes) {
     for (const AttributedPattern& p : patterns) p.release(seen);
     patterns.assign(nodes.size(), AttributedPattern{});
     patterns[0].start(nodes[0], search, seen);
     for (std::size_t d = 1; d < nodes.size(); ++d) {
       const std::size_t index = patterns[d - 1].index_of(nodes[d]);
-      EXPECT_LT(index, patterns[d - 1].candidates.size()) << nodes[d] << " is no candidate";
+      if (index == patterns[d - 1].candidates.size()) {
+        ADD_FAILURE() << nodes[d] << " is no candidate";
+        patterns.resize(d);
+        return nullptr;
+      }
       patterns[d].extend(patterns[d - 1], index, search, seen);
     }
-    return patterns.back();
+    return &patterns.back();
   }
 };
 
@@ -87,7 +70,9 @@ struct PatternCase {
 
 void check(Chain& chain, const PatternCase& c) {
   SCOPED_TRACE(testing::PrintToString(c.chain));
-  const AttributedPattern& p = chain.grow(c.chain);
+  const AttributedPattern* grown = chain.grow(c.chain);
+  ASSERT_NE(grown, nullptr);
+  const AttributedPattern& p = *grown;
   EXPECT_EQ(p.level, std::int32_t(c.chain.size()));
   EXPECT_EQ(p.root, c.chain[0]);
   EXPECT_EQ(p.node, c.chain.back());
@@ -155,31 +140,6 @@ TEST(AttributedPattern, ExtensionsMoveNeighboursBetweenGroups) {
   for (const PatternCase& c : cases) check(chain, c);
 }
 
-// Rows are copied next to node numbers up to 8 words (256 attributes); wider ones are read from the
-// table, whatever the graph.
-TEST(SearchGraph, CopiesRowsOfUpToEightWords) {
-  struct Case {
-    int attributes;
-    bool copied;
-  };
-  const Case cases[] = {{1, true}, {64, true}, {256, true}, {257, false}, {10000, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.attributes) + " attributes");
-    const int n = 20;
-    std::vector<Edge> edges;
-    for (int u = 1; u <= n; ++u) edges.push_back(Edge{u, u % n + 1});
-    const AttributeTable table =
-        make_table(std::vector<std::vector<int>>(std::size_t(n), std::vector<int>(std::size_t(c.attributes), 1)));
-    const AdjacencyList graph = make_graph(table, edges, 1);
-    const SearchGraph search(graph, table, 1, RowLayout::automatic);
-    EXPECT_EQ(search.copied_words(), c.copied ? table.words_per_row : 0);
-    EXPECT_EQ(search.stride(), SearchGraph::kHeader + search.copied_words());
-    const std::uint64_t entry_bytes = 4 * (SearchGraph::kHeader + search.copied_words());
-    EXPECT_EQ(SearchGraph::bytes_needed(graph, table, RowLayout::automatic),
-              SearchGraph::bytes_needed(graph, table, RowLayout::table) + 2 * n * (entry_bytes - 12));
-  }
-}
-
 // Walks the whole search tree of random graphs with the reference pattern and the tuned one side by
 // side, and compares every pattern and every answer of covered and same_profile.
 TEST(AttributedPattern, AgreesWithTheReferencePatternOnRandomGraphs) {
@@ -197,7 +157,8 @@ TEST(AttributedPattern, AgreesWithTheReferencePatternOnRandomGraphs) {
     std::vector<Edge> edges;
     for (int i = uniform(0, 3 * n); i > 0; --i) edges.push_back(Edge{uniform(1, n), uniform(1, n)});
     const RowLayout layout = trial % 2 == 0 ? RowLayout::copied : RowLayout::table;
-    SCOPED_TRACE("trial " + std::to_string(trial) + (layout == RowLayout::table ? ", rows read from the table" : ""));
+    SCOPED_TRACE("trial " + std::to_string(trial) +
+                 (layout == RowLayout::table ? ", rows read from the table" : ""));
     Chain chain(rows, edges, min_sup, layout);
     ReferenceLevel1 level1(std::size_t(n) + 1);
     for (std::int32_t k = 1; k <= n; ++k) {
@@ -214,7 +175,9 @@ TEST(AttributedPattern, AgreesWithTheReferencePatternOnRandomGraphs) {
     while (!stack.empty() && compared < 400) {
       const auto [ref, nodes] = stack.back();
       stack.pop_back();
-      const AttributedPattern& p = chain.grow(nodes);
+      const AttributedPattern* grown = chain.grow(nodes);
+      ASSERT_NE(grown, nullptr);
+      const AttributedPattern& p = *grown;
       ++compared;
       ASSERT_EQ(sorted(p.excluded), Nodes(ref->neighbors0.begin(), ref->neighbors0.end()));
       ASSERT_EQ(first_group(p), Nodes(ref->neighbors1.begin(), ref->neighbors1.end()));
@@ -234,17 +197,3 @@ TEST(AttributedPattern, AgreesWithTheReferencePatternOnRandomGraphs) {
 }
 
 }  // namespace
-
-// The seen marks are bits packed 64 to a word: marks on either side of a word boundary stay apart.
-TEST(NodeMarks, SetsAndClearsSingleNodesAcrossWords) {
-  NodeMarks marks(200);
-  const Nodes nodes{0, 1, 63, 64, 65, 127, 128, 199};
-  for (const std::int32_t u : nodes) marks.set(u);
-  for (std::int32_t u = 0; u < 200; ++u) {
-    EXPECT_EQ(marks.test(u), std::count(nodes.begin(), nodes.end(), u) == 1) << u;
-  }
-  marks.reset(64);
-  EXPECT_FALSE(marks.test(64));
-  EXPECT_TRUE(marks.test(63));
-  EXPECT_TRUE(marks.test(65));
-}

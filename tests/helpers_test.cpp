@@ -1,68 +1,12 @@
-// The line reader, number and edge-line parsing, the edge-list reader and the graph builder.
+// The readers of the two input files: numbers, edge lines, attribute lines, and the errors that name
+// the file and the line; and the conversion of MIN_SUP and MIN_GRAPH_SIZE.
 #include "helpers.h"
 
 #include <gtest/gtest.h>
 
-
 #include "test_support.h"
 
 namespace {
-
-std::vector<std::string> read_lines(const std::string& text) {
-  TempDir dir;
-  write_file(dir.file("f.txt"), text);
-  LineReader reader(dir.file("f.txt"));
-  std::vector<std::string> lines;
-  std::string_view line;
-  while (reader.next(line)) lines.emplace_back(line);
-  return lines;
-}
-
-using Lines = std::vector<std::string>;
-
-TEST(LineReader, SplitsLinesWhateverTheLastLineEnd) {
-  struct Case {
-    std::string text;
-    Lines lines;
-  };
-  const Case cases[] = {
-      {"", {}},
-      {"\n", {""}},
-      {"a\nb\nc\n", {"a", "b", "c"}},
-      {"a\nb\nc", {"a", "b", "c"}},
-      {"a\r\nb\r\n", {"a", "b"}},
-      {"a\rb\rc\r", {"a", "b", "c"}},
-      {"a\r\rb", {"a", "", "b"}},
-      {"a\r\n\rb\r", {"a", "", "b"}},
-      {std::string((1 << 20) - 1, 'x') + "\r\ny\n", {std::string((1 << 20) - 1, 'x'), "y"}},
-      {"\n\nx\n\n", {"", "", "x", ""}},
-      {"\xEF\xBB\xBF" "1 2\n", {"1 2"}},
-      {"\xEF\xBB", {"\xEF\xBB"}},
-      {std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(read_lines(c.text), c.lines);
-  }
-}
-
-TEST(LineReader, ReadsLinesLongerThanItsBuffer) {
-  const std::string longest(3'000'000, '7');
-  std::string text;
-  for (int i = 0; i < 3; ++i) text += std::string(1'000'003, 'a' + i) + "\n";
-  text += longest;
-  const Lines lines = read_lines(text);
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[1], std::string(1'000'003, 'b'));
-  EXPECT_EQ(lines[3], longest);
-}
-
-TEST(LineReader, RefusesMissingFilesAndDirectories) {
-  TempDir dir;
-  EXPECT_EQ(error_of([&] { LineReader r(dir.file("none")); }),
-            dir.file("none") + ": cannot open: No such file or directory");
-  EXPECT_EQ(error_of([&] { LineReader r(dir.path()); }), dir.path() + ": is a directory, expected a text file");
-}
 
 TEST(ParseInt32, AcceptsSignsLeadingZerosAndTheWholeRange) {
   struct Case {
@@ -102,9 +46,9 @@ TEST(ParseEdgeLine, ReadsTwoNumbersAndIgnoresTheRest) {
     std::int32_t first, second;
   };
   const Case cases[] = {
-      {"3 7 0.25", 3, 7},   {"  12\t4\r", 12, 4}, {"9 2", 9, 2},   {"007 +8", 7, 8},
-      {"0 1", 0, 1},        {"1 2 3 4", 1, 2},    {"5 6x", 5, 6},  {"2147483647 1", 2147483647, 1},
-      {"4 4", 4, 4},        {"\t1\t\t2\t", 1, 2},
+      {"3 7 0.25", 3, 7}, {"  12\t4\r", 12, 4}, {"9 2", 9, 2},  {"007 +8", 7, 8},
+      {"0 1", 0, 1},      {"1 2 3 4", 1, 2},    {"5 6x", 5, 6}, {"2147483647 1", 2147483647, 1},
+      {"4 4", 4, 4},      {"\t1\t\t2\t", 1, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -144,7 +88,8 @@ TEST(ParseEdgeLine, ExplainsWhatIsWrong) {
       {"4 -0002", "node numbers cannot be negative, found \"4 -0002\""},
       {"1 2147483648", "node number \"2147483648\" is out of range: node numbers go from 0 to 2147483647"},
       {"123456789012345678901234567890 1",
-       "node number \"123456789012345678901234567890\" is out of range: node numbers go from 0 to 2147483647"},
+       "node number \"123456789012345678901234567890\" is out of range: node numbers go from 0 to "
+       "2147483647"},
       {std::string("1\0002", 3), "expected two node numbers, found \"1\\x002\""},
       {std::string("1 2\0 x", 6), "found a NUL byte, which a text file does not hold, in \"1 2\\x00 x\""},
       {std::string("1 2 # \0", 7), "found a NUL byte, which a text file does not hold, in \"1 2 # \\x00\""},
@@ -158,10 +103,19 @@ TEST(ParseEdgeLine, ExplainsWhatIsWrong) {
   }
 }
 
+EdgeList read_edges_text(const std::string& text, std::int32_t largest_node = INT32_MAX,
+                         std::string_view too_large_reason = "") {
+  LineReader reader("g.txt", text);
+  return read_edges(reader, largest_node, too_large_reason);
+}
+
+AttributeTable read_attr_text(const std::string& text) {
+  LineReader reader("a.txt", text);
+  return read_attr(reader);
+}
+
 TEST(ReadEdges, KeepsEveryEdgeInFileOrderAndFindsTheLargestNode) {
-  TempDir dir;
-  write_file(dir.file("g.txt"), "# comment\n3 2\n\n2 1\n% other\n9 4 1.5\n1 9\n");
-  const EdgeList list = read_edges(dir.file("g.txt"));
+  const EdgeList list = read_edges_text("# comment\n3 2\n\n2 1\n% other\n9 4 1.5\n1 9\n");
   ASSERT_EQ(list.edges.size(), 4u);
   EXPECT_EQ(list.edges[0].first, 3);
   EXPECT_EQ(list.edges[0].second, 2);
@@ -169,40 +123,205 @@ TEST(ReadEdges, KeepsEveryEdgeInFileOrderAndFindsTheLargestNode) {
   EXPECT_EQ(list.edges[2].second, 4);
   EXPECT_EQ(list.max_node, 9);
   EXPECT_EQ(list.max_node_line, 6);
-  EXPECT_EQ(read_edges(dir.file("g.txt")).edges.size(), 4u);
 
-  write_file(dir.file("empty.txt"), "");
-  EXPECT_TRUE(read_edges(dir.file("empty.txt")).edges.empty());
-  EXPECT_EQ(read_edges(dir.file("empty.txt")).max_node, -1);
+  EXPECT_TRUE(read_edges_text("").edges.empty());
+  EXPECT_EQ(read_edges_text("").max_node, -1);
 }
 
 TEST(ReadEdges, NamesTheFileAndLineOfABadLine) {
+  EXPECT_EQ(error_of([] { read_edges_text("1 2\n2 3\n\n3;4\n"); }),
+            "g.txt:4: expected two node numbers, found \"3;4\"");
+  EXPECT_EQ(error_of([] { read_edges_text("1 2\n2 6\n", 5, "is above 5, the number of rows"); }),
+            "g.txt:2: node number 6 is above 5, the number of rows");
   TempDir dir;
-  const std::string path = dir.file("g.txt");
-  write_file(path, "1 2\n2 3\n\n3;4\n");
-  EXPECT_EQ(error_of([&] { read_edges(path); }), path + ":4: expected two node numbers, found \"3;4\"");
-  write_file(path, "1 2\n2 6\n");
-  EXPECT_EQ(error_of([&] { read_edges(path, 5, "is above 5, the number of rows"); }),
-            path + ":2: node number 6 is above 5, the number of rows");
+  EXPECT_EQ(error_of([&] { read_edges(dir.file("missing.txt")); }),
+            dir.file("missing.txt") + ": cannot open: No such file or directory");
 }
 
-std::vector<std::vector<std::int32_t>> lists_of(const AdjacencyList& graph) {
-  std::vector<std::vector<std::int32_t>> lists;
-  for (std::int32_t u = 0; u < graph.node_slots(); ++u) {
-    lists.emplace_back(graph.of(u).begin(), graph.of(u).end());
+using WordList = std::vector<std::uint32_t>;
+
+TEST(ParseAttributeLine, ReadsValuesUpToTheFirstTokenThatIsNoNumber) {
+  struct Case {
+    std::string line;
+    AttributeLineKind kind;
+    std::vector<int> row;
+  };
+  const Case cases[] = {
+      {"1 0 1", AttributeLineKind::values, {1, 0, 1}},
+      {"1 0 1\r", AttributeLineKind::values, {1, 0, 1}},
+      {"\t0  1", AttributeLineKind::values, {0, 1}},
+      {"1 0 1 # note", AttributeLineKind::values, {1, 0, 1}},
+      {"1,0,1", AttributeLineKind::values, {1}},
+      {"1 0 x 1", AttributeLineKind::values, {1, 0}},
+      {"1x 0", AttributeLineKind::values, {1}},
+      {"0.5 1", AttributeLineKind::values, {0}},
+      {"+1 -0 01 00", AttributeLineKind::values, {1, 0, 1, 0}},
+      {"1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 0", AttributeLineKind::values,
+       std::vector<int>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+                        1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0}},
+      {"", AttributeLineKind::blank, {}},
+      {" \t \r", AttributeLineKind::blank, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::vector<std::uint32_t> words{99};
+    std::int32_t count = -1;
+    std::string error;
+    EXPECT_EQ(parse_attribute_line(c.line, words, count, error), c.kind);
+    EXPECT_EQ(count, std::int32_t(c.row.size()));
+    const BitMap expected(c.row);
+    EXPECT_EQ(words, WordList(expected.words().begin(), expected.words().end()));
+    EXPECT_EQ(error, "");
   }
-  return lists;
 }
 
-TEST(BuildSimpleGraph, KeepsFirstAppearanceOrderWithoutLoopsOrRepeats) {
-  using Lists = std::vector<std::vector<std::int32_t>>;
-  EXPECT_EQ(lists_of(build_simple_graph({{2, 5}}, 5)), (Lists{{}, {}, {5}, {}, {}, {2}}));
-  EXPECT_EQ(lists_of(build_simple_graph({{3, 2}, {2, 1}}, 3)), (Lists{{}, {2}, {3, 1}, {2}}));
-  EXPECT_EQ(lists_of(build_simple_graph({{1, 2}, {2, 2}, {2, 1}, {3, 1}, {1, 2}, {0, 3}}, 3)),
-            (Lists{{3}, {2, 3}, {1}, {1, 0}}));
-  const std::uint8_t keep[] = {1, 0, 1};
-  EXPECT_EQ(lists_of(build_simple_graph({{1, 2}, {2, 3}, {3, 1}}, 3, keep)), (Lists{{}, {2, 3}, {1}, {1}}));
-  EXPECT_EQ(build_simple_graph({}, -1).node_slots(), 0);
+TEST(ParseAttributeLine, RejectsValuesOtherThanZeroOrOneAndLinesOfWords) {
+  struct Case {
+    std::string line;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"1 2 0", "attribute values must be 0 or 1, found \"2\""},
+      {"1 -1", "attribute values must be 0 or 1, found \"-1\""},
+      {"10 1", "attribute values must be 0 or 1, found \"10\""},
+      {"1-1", "attribute values must be 0 or 1, found \"-1\""},
+      {"1 99999999999", "attribute values must be 0 or 1, found \"99999999999\""},
+      {"colour size shape", "expected attribute values 0 or 1, found \"colour size shape\""},
+      {"# a comment", "expected attribute values 0 or 1, found \"# a comment\""},
+      {",1 0", "expected attribute values 0 or 1, found \",1 0\""},
+      {std::string("1 \0 1", 5), "found a NUL byte, which a text file does not hold, in \"1 \\x00 1\""},
+      {std::string("1 1\0", 4), "found a NUL byte, which a text file does not hold, in \"1 1\\x00\""},
+      {std::string("1 0 # \0", 7), "found a NUL byte, which a text file does not hold, in \"1 0 # \\x00\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::vector<std::uint32_t> words;
+    std::int32_t count = 0;
+    std::string error;
+    EXPECT_EQ(parse_attribute_line(c.line, words, count, error), AttributeLineKind::error);
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+std::string repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+struct TableCase {
+  std::string name;
+  std::string text;
+  std::int32_t rows;
+  std::int32_t attribute_count;
+  WordList words;  // rows + 1 rows, row 0 first
+};
+
+TEST(ReadAttr, PacksEveryLineIntoOneRowAndBlankLinesIntoZeros) {
+  const TableCase cases[] = {
+      {"empty file", "", 0, 0, {}},
+      {"three lines", "1 1 0\n0 1 1\n1 1 1\n", 3, 3, {0, 6, 3, 7}},
+      {"no final line feed", "1 1 0\n0 1 1\n1 1 1", 3, 3, {0, 6, 3, 7}},
+      {"carriage returns and a byte-order mark",
+       "\xEF\xBB\xBF"
+       "1 1 0\r\n0 1 1\r\n",
+       2,
+       3,
+       {0, 6, 3}},
+      {"blank line in the middle", "1 0\n\n0 1\n", 3, 2, {0, 2, 0, 1}},
+      {"blank lines before the first values", "\n \n1 1\n", 3, 2, {0, 0, 0, 3}},
+      {"blank line at the end", "1 1\n\n", 2, 2, {0, 3, 0}},
+      {"only blank lines", "\n\n", 2, 0, {}},
+      {"33 attributes",
+       repeat("0 ", 32) + "1\n" + "1" + repeat(" 0", 32) + "\n",
+       2,
+       33,
+       {0, 0, 0, 1, 0x80000000u, 0}},
+  };
+  for (const TableCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const AttributeTable table = read_attr_text(c.text);
+    EXPECT_EQ(table.rows, c.rows);
+    EXPECT_EQ(table.attribute_count, c.attribute_count);
+    EXPECT_EQ(table.words_per_row, words_for(std::size_t(c.attribute_count)));
+    EXPECT_EQ(table.words, c.words);
+  }
+}
+
+TEST(ReadAttr, CountsOnesAndSharedAttributes) {
+  const AttributeTable table = read_attr_text("1 1 0\n0 1 1\n1 1 1\n\n");
+  const int ones[] = {0, 2, 2, 3, 0};
+  for (std::int32_t k = 0; k <= 4; ++k) EXPECT_EQ(table.ones(k), ones[k]) << "node " << k;
+  EXPECT_EQ(get_shared_properties_count(table, 1, 2), 1);
+  EXPECT_EQ(get_shared_properties_count(table, 1, 3), 2);
+  EXPECT_EQ(get_shared_properties_count(table, 2, 3), 2);
+  EXPECT_EQ(get_shared_properties_count(table, 3, 4), 0);
+  EXPECT_EQ(get_shared_properties_count(table, 0, 3), 0);
+}
+
+TEST(ReadAttr, NamesTheFileTheLineAndTheExpectedLength) {
+  struct Case {
+    std::string text;
+    std::string error;  // after "path:"
+  };
+  const Case cases[] = {
+      {"1 0 1\n1,0,1\n", "2: expected 3 attribute values, as on line 1, found 1 in \"1,0,1\""},
+      {"\n1 0\n1 0 1\n", "3: expected 2 attribute values, as on line 2, found 3 in \"1 0 1\""},
+      {"1 0 1\n0 1 1\n1 0 x 1\n", "3: expected 3 attribute values, as on line 1, found 2 in \"1 0 x 1\""},
+      {"colour size shape\n1 0 1\n", "1: expected attribute values 0 or 1, found \"colour size shape\""},
+      {"1 0\n\n1 2\n", "3: attribute values must be 0 or 1, found \"2\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(error_of([&] { read_attr_text(c.text); }), "a.txt:" + c.error);
+  }
+  TempDir dir;
+  EXPECT_EQ(error_of([&] { read_attr(dir.file("missing.txt")); }),
+            dir.file("missing.txt") + ": cannot open: No such file or directory");
+  EXPECT_EQ(error_of([&] { read_attr(dir.path()); }), dir.path() + ": is a directory, expected a text file");
+}
+
+TEST(ParseIntArgument, ConvertsLikeStoiAndNamesTheArgument) {
+  struct Case {
+    std::string text;
+    std::int32_t value;
+  };
+  const Case accepted[] = {
+      {"3", 3},
+      {" 3", 3},
+      {"\t\n3", 3},
+      {"+3", 3},
+      {"3abc", 3},
+      {"0x10", 0},
+      {"-0", 0},
+      {"-2147483648", INT32_MIN},
+      {"2147483647", INT32_MAX},
+      {"007", 7},
+      {"-5 ", -5},
+  };
+  for (const Case& c : accepted) EXPECT_EQ(parse_int_argument("MIN_SUP", c.text), c.value) << c.text;
+
+  struct Rejected {
+    std::string text;
+    std::string error;
+  };
+  const Rejected rejected[] = {
+      {"abc", "MIN_SUP must be an integer, got \"abc\""},
+      {"", "MIN_SUP must be an integer, got \"\""},
+      {" ", "MIN_SUP must be an integer, got \" \""},
+      {"+", "MIN_SUP must be an integer, got \"+\""},
+      {"x3", "MIN_SUP must be an integer, got \"x3\""},
+      {"- 3", "MIN_SUP must be an integer, got \"- 3\""},
+      {"2147483648", "MIN_SUP must be an integer from -2147483648 to 2147483647, got \"2147483648\""},
+      {"-2147483649", "MIN_SUP must be an integer from -2147483648 to 2147483647, got \"-2147483649\""},
+      {"99999999999999999999",
+       "MIN_SUP must be an integer from -2147483648 to 2147483647, got \"99999999999999999999\""},
+  };
+  for (const Rejected& c : rejected) {
+    EXPECT_EQ(error_of([&] { parse_int_argument("MIN_SUP", c.text); }), c.error) << c.text;
+  }
+  EXPECT_EQ(error_of([] { parse_int_argument("MIN_GRAPH_SIZE", "two"); }),
+            "MIN_GRAPH_SIZE must be an integer, got \"two\"");
 }
 
 }  // namespace

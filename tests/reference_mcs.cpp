@@ -140,3 +140,13 @@ std::string reference_mcs_lines(const AttributeTable& attributes, const std::vec
   }
   return search.lines;
 }
+
+AttributeTable attribute_table(const std::vector<std::vector<int>>& rows) {
+  std::string text;
+  for (const std::vector<int>& row : rows) {
+    for (const int value : row) text += std::to_string(value) + " ";
+    text += "\n";
+  }
+  LineReader reader("a.txt", text);
+  return read_attr(reader);
+}

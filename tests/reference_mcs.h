@@ -35,6 +35,10 @@ class ReferencePattern {
   BitMap profile;
 };
 
+// The attribute table of these rows, the first for node 1, as the reader makes it of their text (an
+// empty row is a blank line).
+AttributeTable attribute_table(const std::vector<std::vector<int>>& rows);
+
 // Every pattern line of the search, in search order.
 std::string reference_mcs_lines(const AttributeTable& attributes, const std::vector<Edge>& edges, int min_sup,
                                 int min_graph_size);

@@ -1,7 +1,5 @@
 #include "test_support.h"
 
-#include "helpers.h"
-
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -12,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "helpers.h"
 
 extern char** environ;
 
@@ -39,6 +39,11 @@ std::string read_file(const std::string& path) {
   return text.str();
 }
 
+EdgeList edges_of(const std::string& text) {
+  LineReader reader("g.txt", text);
+  return read_edges(reader);
+}
+
 std::string error_of(const std::function<void()>& action) {
   try {
     action();
@@ -57,8 +62,10 @@ RunResult spawn_and_wait(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   std::vector<char*> raw;
   for (const std::string& arg : argv) raw.push_back(const_cast<char*>(arg.c_str()));
   raw.push_back(nullptr);

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "Graph.h"
+
 // A fresh folder under /tmp, removed with everything in it at the end of the scope.
 class TempDir {
  public:
@@ -21,6 +23,9 @@ class TempDir {
 
 void write_file(const std::string& path, const std::string& text);
 std::string read_file(const std::string& path);
+
+// The edges of an edge-list text, read as a file named "g.txt" would be.
+EdgeList edges_of(const std::string& text);
 
 // The message of the QuarnError that action throws, or "(no error)".
 std::string error_of(const std::function<void()>& action);

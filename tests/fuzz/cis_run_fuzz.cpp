@@ -40,7 +40,8 @@ std::uint64_t count_connected_sets(std::int32_t max_node, const std::vector<Node
 
 // Checks every pattern line: nodes 1..max_node, root (the smallest) first, each node set once and
 // connected. Returns the number of lines.
-std::uint64_t check_lines(const std::string& text, std::int32_t max_node, const std::vector<NodeSet>& adjacent) {
+std::uint64_t check_lines(const std::string& text, std::int32_t max_node,
+                          const std::vector<NodeSet>& adjacent) {
   std::set<NodeSet> found;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
@@ -61,9 +62,7 @@ std::uint64_t check_lines(const std::string& text, std::int32_t max_node, const 
 }
 
 std::string count_by(const std::string& graph, Miner::CountRoad road) {
-  std::string program = "quarn", mode = "CIS", path = graph;
-  char* argv[] = {program.data(), mode.data(), path.data(), nullptr};
-  return Miner(3, argv).count(road);
+  return Miner(graph, RunOptions{}).count(road);
 }
 
 // Runs quarn writing the patterns to out and to standard output; returns the lines of out.
@@ -73,7 +72,8 @@ std::string listed(const std::string& graph, const std::string& out, const std::
   FUZZ_CHECK(written.out == count_line, "writing: " + written.out + ", expected " + count_line);
   const std::string lines = read_bytes(out);
   const Captured printed = run_quarn({"CIS", graph, "-"});
-  FUZZ_CHECK(printed.status == 0 && printed.out == lines + count_line, "standard output differs from the file");
+  FUZZ_CHECK(printed.status == 0 && printed.out == lines + count_line,
+             "standard output differs from the file");
   return lines;
 }
 

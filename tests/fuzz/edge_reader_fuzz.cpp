@@ -55,8 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (list.max_node < 0) return 0;
 
   // A bound just below the largest node must stop the reader at the first line that names it.
-  const std::string expected =
-      path + ":" + std::to_string(list.max_node_line) + ": node number " + std::to_string(list.max_node) + " big";
+  const std::string expected = path + ":" + std::to_string(list.max_node_line) + ": node number " +
+                               std::to_string(list.max_node) + " big";
   try {
     read_edges(path, list.max_node - 1, "big");
     finding("the largest node passed a lower bound");

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "main.h"
+#include "CommandLine.h"
 
 // Lets the sanitizers write their reports to a descriptor of our choice; absent without them.
 extern "C" void __sanitizer_set_report_fd(void* fd) __attribute__((weak));
@@ -26,7 +26,8 @@ struct Redirection {
   int err = -1;
   Redirection() {
     real_stderr = ::dup(STDERR_FILENO);
-    if (__sanitizer_set_report_fd) __sanitizer_set_report_fd(reinterpret_cast<void*>(std::intptr_t(real_stderr)));
+    if (__sanitizer_set_report_fd)
+      __sanitizer_set_report_fd(reinterpret_cast<void*>(std::intptr_t(real_stderr)));
     out = ::open(scratch_file("stdout").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
     err = ::open(scratch_file("stderr").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
     if (real_stderr < 0 || out < 0 || err < 0) finding("cannot redirect standard output and error");
@@ -68,7 +69,9 @@ const std::string& scratch_dir() {
   return *dir;
 }
 
-std::string scratch_file(const std::string& name) { return scratch_dir() + "/" + name; }
+std::string scratch_file(const std::string& name) {
+  return scratch_dir() + "/" + name;
+}
 
 void write_bytes(const std::string& path, std::string_view bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);

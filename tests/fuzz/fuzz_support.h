@@ -19,9 +19,9 @@ std::string read_bytes(const std::string& path);
 
 // Prints what went wrong on the real standard error and aborts, so that the fuzzer keeps the input.
 [[noreturn]] void finding(const std::string& what);
-#define FUZZ_CHECK(condition, what)                                           \
-  do {                                                                        \
-    if (!(condition)) finding(std::string(#condition ": ") + (what));         \
+#define FUZZ_CHECK(condition, what)                                   \
+  do {                                                                \
+    if (!(condition)) finding(std::string(#condition ": ") + (what)); \
   } while (0)
 
 struct Captured {

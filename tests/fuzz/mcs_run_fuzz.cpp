@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> to_file = args;
   to_file.push_back(out);
   const Captured written = run_quarn(to_file);
-  FUZZ_CHECK(written.status == 0 && written.err.empty() && written.out == counted.out, written.out + written.err);
+  FUZZ_CHECK(written.status == 0 && written.err.empty() && written.out == counted.out,
+             written.out + written.err);
   const std::string lines = read_bytes(out);
   FUZZ_CHECK(counted.out == "Patterns: " + std::to_string(count_lines(lines)) + "\n",
              "pattern lines do not add up to " + counted.out);
@@ -62,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   to_file.back() = "-";
   const Captured printed = run_quarn(to_file);
-  FUZZ_CHECK(printed.status == 0 && printed.out == lines + counted.out, "standard output differs from the file");
+  FUZZ_CHECK(printed.status == 0 && printed.out == lines + counted.out,
+             "standard output differs from the file");
   return 0;
 }

@@ -45,6 +45,86 @@ TEST(Usage, WrongUsageGetsTheModesMessageAndStatusOne) {
   }
 }
 
+// Options come out before the arguments are counted: with "--", a usage error stays the mode's.
+TEST(Usage, OptionsLeaveEveryUsageCaseAsItWas) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"--"}, kGeneralUsage},
+      {{"--", "cis", "g.txt"}, kGeneralUsage},
+      {{"CIS", "--"}, kCisUsage},
+      {{"CIS", "g", "o", "--", "x"}, kCisUsage},
+      {{"MCS", "--", "g", "a", "1"}, kMcsUsage},
+      {{"--", "--help"}, kGeneralUsage},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const RunResult run = run_quarn(c.args);
+    EXPECT_EQ(run.out, c.message);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 1);
+  }
+}
+
+TEST(Usage, HelpAndVersionGoToStandardOutputWithStatusZero) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--help"}, {"CIS", "--help"}, {"MCS", "g", "--help", "a"}, {"cis", "x", "y", "z", "--help"}}) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    const RunResult run = run_quarn(args);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("quarn CIS GRAPH_INPUT_FILE [OUTPUT_FILE]\n"), std::string::npos);
+    EXPECT_NE(run.out.find(
+                  "quarn MCS GRAPH_INPUT_FILE ATTRIBUTES_INPUT_FILE MIN_SUP MIN_GRAPH_SIZE [OUTPUT_FILE]\n"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("  --version "), std::string::npos);
+    EXPECT_NE(run.out.find("README.md"), std::string::npos);
+  }
+  const RunResult version = run_quarn({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.err, "");
+  EXPECT_EQ(version.out.rfind("quarn ", 0), 0U);
+  EXPECT_EQ(version.out.find('\n'), version.out.size() - 1);
+}
+
+TEST(Usage, ABadOptionIsOneLineOnStandardErrorAndTouchesNothing) {
+  TempDir dir;
+  write_file(dir.file("g.txt"), "1 2\n");
+  write_file(dir.file("out.txt"), "keep me\n");
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{"CIS", dir.file("g.txt"), dir.file("out.txt"), "--frobnicate"},
+       "quarn: unknown option \"--frobnicate\"; quarn --help lists the options\n"},
+      {{"--frobnicate=2", "CIS", dir.file("g.txt"), dir.file("out.txt")},
+       "quarn: unknown option \"--frobnicate\"; quarn --help lists the options\n"},
+      {{"CIS", "--version=2", dir.file("g.txt"), dir.file("out.txt")},
+       "quarn: --version takes no value, got \"--version=2\"\n"},
+      {{"XYZ", "--bad"}, "quarn: unknown option \"--bad\"; quarn --help lists the options\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const RunResult run = run_quarn(c.args);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, c.error);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(read_file(dir.file("out.txt")), "keep me\n");
+  }
+}
+
+// A file whose name begins with two dashes is an argument after "--".
+TEST(Usage, ArgumentsThatLookLikeOptionsFollowTheDoubleDash) {
+  TempDir dir;
+  write_file(dir.file("--g.txt"), "1 2\n");
+  const RunResult run = run_shell("cd '" + dir.path() + "' && \"$QUARN\" CIS -- --g.txt -");
+  EXPECT_EQ(run.out, "1 \n1 2 \n2 \nPatterns: 3\n");
+  EXPECT_EQ(run.status, 0);
+}
+
 }  // namespace
 
 namespace {
@@ -91,9 +171,10 @@ TEST(CisOutput, RefusesToOverwriteTheGraphFile) {
   write_file(graph, kCycle);
   ASSERT_EQ(::symlink(graph.c_str(), dir.file("link.txt").c_str()), 0);
   ASSERT_EQ(::link(graph.c_str(), dir.file("hard.txt").c_str()), 0);
-  for (const std::string& output : {graph, dir.path() + "/./g.txt", dir.path() + "/../" +
-                                    dir.path().substr(dir.path().rfind('/') + 1) + "/g.txt",
-                                    dir.file("link.txt"), dir.file("hard.txt")}) {
+  for (const std::string& output :
+       {graph, dir.path() + "/./g.txt",
+        dir.path() + "/../" + dir.path().substr(dir.path().rfind('/') + 1) + "/g.txt", dir.file("link.txt"),
+        dir.file("hard.txt")}) {
     SCOPED_TRACE(output);
     const RunResult run = run_quarn({"CIS", graph, output});
     EXPECT_EQ(run.out, "");
@@ -174,7 +255,8 @@ TEST(CisOutput, SpecialFilesAreWrittenNeverDeleted) {
   EXPECT_EQ(stat_of(fifo).type, S_IFIFO);
 
   const std::string null_copy = dir.file("null");
-  if (::mknod(null_copy.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) GTEST_SKIP() << "cannot make device nodes here";
+  if (::mknod(null_copy.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+    GTEST_SKIP() << "cannot make device nodes here";
   const RunResult to_null = run_quarn({"CIS", dir.file("g.txt"), null_copy});
   EXPECT_EQ(to_null.out, "Patterns: 13\n");
   EXPECT_EQ(to_null.status, 0);
@@ -185,7 +267,8 @@ TEST(CisOutput, AFullDeviceIsAnError) {
   TempDir dir;
   write_file(dir.file("g.txt"), kCycle);
   const std::string full = dir.file("full");
-  if (::mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) GTEST_SKIP() << "cannot make device nodes here";
+  if (::mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+    GTEST_SKIP() << "cannot make device nodes here";
   for (const std::string& command : {"$QUARN CIS '" + dir.file("g.txt") + "' '" + full + "'",
                                      "$QUARN CIS '" + dir.file("g.txt") + "' - > '" + full + "'"}) {
     SCOPED_TRACE(command);
@@ -200,8 +283,7 @@ TEST(CisOutput, AFullDeviceIsAnError) {
 TEST(CisOutput, ClosedStandardOutputIsAnError) {
   TempDir dir;
   write_file(dir.file("g.txt"), kCycle);
-  const RunResult run =
-      run_shell("$QUARN CIS '" + dir.file("g.txt") + "' '" + dir.file("out.txt") + "' >&-");
+  const RunResult run = run_shell("$QUARN CIS '" + dir.file("g.txt") + "' '" + dir.file("out.txt") + "' >&-");
   EXPECT_EQ(run.err, "quarn: standard output: cannot write: Bad file descriptor\n");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(read_file(dir.file("out.txt")), kCycleLines);  // the count line never lands in the file
@@ -240,15 +322,18 @@ TEST(Output, AFileCutShortByAWriteErrorIsRemoved) {
     std::string output;
     std::string created;  // the file the run creates, and must remove
   };
-  const Case cases[] = {{dir.file("out.txt"), dir.file("out.txt")}, {dir.file("dangling.txt"), dir.file("target.txt")}};
+  const Case cases[] = {{dir.file("out.txt"), dir.file("out.txt")},
+                        {dir.file("dangling.txt"), dir.file("target.txt")}};
   for (const ManyLines& run_case : many_lines(dir)) {
     for (const Case& c : cases) {
       SCOPED_TRACE(run_case.name + " " + c.output);
       write_file(dir.file("out.txt"), "old");
       // A file-size limit of 512 bytes makes a write fail as a full disk would, with EFBIG.
-      const RunResult run = run_shell("ulimit -f 1 && $QUARN" + shell_words(run_case.args) + " '" + c.output + "'");
+      const RunResult run =
+          run_shell("ulimit -f 1 && $QUARN" + shell_words(run_case.args) + " '" + c.output + "'");
       EXPECT_EQ(run.out, "");
-      EXPECT_EQ(run.err, "quarn: " + c.output + ": cannot write: File too large; the incomplete file was removed\n");
+      EXPECT_EQ(run.err,
+                "quarn: " + c.output + ": cannot write: File too large; the incomplete file was removed\n");
       EXPECT_EQ(run.status, 1);
       EXPECT_FALSE(stat_of(c.created).exists);
       EXPECT_EQ(stat_of(dir.file("dangling.txt")).type, S_IFLNK);
@@ -271,8 +356,9 @@ TEST(Output, APipeClosedEarlyEndsTheRunAtOnce) {
                           {"trap '' PIPE; ", 1, "quarn: standard output: cannot write: Broken pipe\n"}};
     for (const Case& c : cases) {
       SCOPED_TRACE(run_case.name + " " + c.signal_setting);
-      const RunResult run = run_shell(c.signal_setting + "{ " + limit + "$QUARN" + shell_words(run_case.args) + " - 2>'" +
-                                      dir.file("err") + "'; echo $? >'" + dir.file("status") + "'; } | head -n 1");
+      const RunResult run =
+          run_shell(c.signal_setting + "{ " + limit + "$QUARN" + shell_words(run_case.args) + " - 2>'" +
+                    dir.file("err") + "'; echo $? >'" + dir.file("status") + "'; } | head -n 1");
       EXPECT_EQ(run.out, "1 \n");
       EXPECT_EQ(read_file(dir.file("status")), std::to_string(c.status) + "\n");
       EXPECT_EQ(read_file(dir.file("err")), c.err);
@@ -296,13 +382,15 @@ TEST(Input, AFifoClosedWithoutDataReadsAsAnEmptyFile) {
       {{"CIS", fifo, "-"}, "Patterns: 0\n", ""},
       {{"MCS", fifo, dir.file("a.txt"), "1", "1", "-"}, "1 \n2 \nPatterns: 2\n", ""},
       {{"MCS", dir.file("empty.txt"), fifo, "1", "1", "-"}, "Patterns: 0\n", ""},
-      {{"MCS", dir.file("g.txt"), fifo, "1", "1", "-"}, "",
-       "quarn: " + dir.file("g.txt") + ":1: node number 2 is above 0, the number of lines of the attribute file " +
-           fifo + "\n"},
+      {{"MCS", dir.file("g.txt"), fifo, "1", "1", "-"},
+       "",
+       "quarn: " + dir.file("g.txt") +
+           ":1: node number 2 is above 0, the number of lines of the attribute file " + fifo + "\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
-    const RunResult run = run_shell(": >'" + fifo + "' & $QUARN" + shell_words(c.args) + "; status=$?; wait; exit $status");
+    const RunResult run =
+        run_shell(": >'" + fifo + "' & $QUARN" + shell_words(c.args) + "; status=$?; wait; exit $status");
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.status, c.err.empty() ? 0 : 1);
@@ -356,10 +444,11 @@ TEST(Mcs, WorkedExampleWithEachSupportAndSize) {
   const std::string sup2 = "1 2 4 \n2 3 4 \n";
   const std::string sup3 = "2 4 \n";
   const Case cases[] = {
-      {"1", "-1", ""},  {"1", "0", sup1}, {"1", "1", sup1}, {"1", "2", sup1}, {"1", "3", sup1}, {"1", "4", sup1},
-      {"1", "5", ""},   {"2", "-1", ""},  {"2", "0", sup2}, {"2", "1", sup2}, {"2", "2", sup2}, {"2", "3", sup2},
-      {"2", "4", ""},   {"3", "-1", ""},  {"3", "0", sup3}, {"3", "1", sup3}, {"3", "2", sup3}, {"3", "3", ""},
-      {"3", "4", ""},   {"4", "0", ""},   {"2", "-2147483648", ""}, {" +2", "2abc", sup2},
+      {"1", "-1", ""},          {"1", "0", sup1},      {"1", "1", sup1}, {"1", "2", sup1}, {"1", "3", sup1},
+      {"1", "4", sup1},         {"1", "5", ""},        {"2", "-1", ""},  {"2", "0", sup2}, {"2", "1", sup2},
+      {"2", "2", sup2},         {"2", "3", sup2},      {"2", "4", ""},   {"3", "-1", ""},  {"3", "0", sup3},
+      {"3", "1", sup3},         {"3", "2", sup3},      {"3", "3", ""},   {"3", "4", ""},   {"4", "0", ""},
+      {"2", "-2147483648", ""}, {" +2", "2abc", sup2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("MIN_SUP " + c.min_sup + ", MIN_GRAPH_SIZE " + c.min_graph_size);
@@ -412,22 +501,25 @@ TEST(Mcs, BadArgumentsAndInputsAreOneLineOnStandardError) {
       {{"MCS", g, dir.file("colours.txt"), "1", "1"},
        "quarn: " + dir.file("colours.txt") + ":1: expected attribute values 0 or 1, found \"colour size\"\n"},
       {{"MCS", g, dir.file("short.txt"), "1", "1"},
-       "quarn: " + dir.file("short.txt") + ":2: expected 2 attribute values, as on line 1, found 1 in \"1,1\"\n"},
+       "quarn: " + dir.file("short.txt") +
+           ":2: expected 2 attribute values, as on line 1, found 1 in \"1,1\"\n"},
       {{"MCS", g, dir.file("two.txt"), "1", "1"},
        "quarn: " + dir.file("two.txt") + ":2: attribute values must be 0 or 1, found \"2\"\n"},
       {{"MCS", dir.file("far.txt"), a, "1", "1"},
-       "quarn: " + dir.file("far.txt") + ":3: node number 4 is above 3, the number of lines of the attribute file " +
-           a + "\n"},
+       "quarn: " + dir.file("far.txt") +
+           ":3: node number 4 is above 3, the number of lines of the attribute file " + a + "\n"},
       {{"MCS", g, dir.file("cut.txt"), "1", "1"},
        "quarn: " + dir.file("cut.txt") + ":3: expected 2 attribute values, as on line 1, found 1 in \"1\"\n"},
       {{"MCS", g, dir.file("nul.txt"), "1", "1"},
-       "quarn: " + dir.file("nul.txt") + ":2: found a NUL byte, which a text file does not hold, in \"1 \\x00 1\"\n"},
+       "quarn: " + dir.file("nul.txt") +
+           ":2: found a NUL byte, which a text file does not hold, in \"1 \\x00 1\"\n"},
       {{"MCS", dir.file("bad-edge.txt"), a, "1", "1"},
        "quarn: " + dir.file("bad-edge.txt") + ":2: expected two node numbers, found \"2 x\"\n"},
       {{"MCS", g, a, "1", "1", dir.path()},
        "quarn: " + dir.path() + ": is a directory; OUTPUT_FILE must name a file\n"},
       {{"MCS", g, a, "1", "1", g},
-       "quarn: " + g + ": is the same file as the input " + g + "; writing patterns to it would destroy it\n"},
+       "quarn: " + g + ": is the same file as the input " + g +
+           "; writing patterns to it would destroy it\n"},
       {{"MCS", g, a, "1", "1", dir.path() + "/./a.txt"},
        "quarn: " + dir.path() + "/./a.txt: is the same file as the input " + a +
            "; writing patterns to it would destroy it\n"},
@@ -495,12 +587,9 @@ TEST(Mcs, RowsOfTenThousandAttributes) {
     std::string out;
   };
   const Case cases[] = {
-      {"2000", "1 2 3 \nPatterns: 1\n"},
-      {"2001", "1 2 \n2 3 \nPatterns: 2\n"},
-      {"6000", "1 2 \n2 3 \nPatterns: 2\n"},
-      {"6001", "2 \nPatterns: 1\n"},
-      {"10000", "2 \nPatterns: 1\n"},
-      {"10001", "Patterns: 0\n"},
+      {"2000", "1 2 3 \nPatterns: 1\n"},     {"2001", "1 2 \n2 3 \nPatterns: 2\n"},
+      {"6000", "1 2 \n2 3 \nPatterns: 2\n"}, {"6001", "2 \nPatterns: 1\n"},
+      {"10000", "2 \nPatterns: 1\n"},        {"10001", "Patterns: 0\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("MIN_SUP " + c.min_sup);

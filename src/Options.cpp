@@ -1,0 +1,70 @@
+#include "Options.h"
+
+#include <algorithm>
+
+#include "helpers.h"
+
+namespace {
+
+[[noreturn]] void option_error(std::string_view what) {
+  throw QuarnError(std::string(what));
+}
+
+const OptionSpec* find_option(std::span<const OptionSpec> options, std::string_view name) {
+  const auto found = std::find_if(options.begin(), options.end(),
+                                  [name](const OptionSpec& spec) { return spec.name == name; });
+  return found == options.end() ? nullptr : &*found;
+}
+
+}  // namespace
+
+std::span<const OptionSpec> known_options() {
+  static const OptionSpec options[] = {
+      {"help", "", "show this help and exit", nullptr},
+      {"version", "", "show the version and exit", nullptr},
+  };
+  return options;
+}
+
+ParsedCommandLine parse_command_line(std::span<const std::string> args, std::span<const OptionSpec> options) {
+  ParsedCommandLine result;
+  bool options_ended = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_ended || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+      result.arguments.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_ended = true;
+      continue;
+    }
+    const std::size_t equals = arg.find('=');
+    const std::string_view name =
+        std::string_view(arg).substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+    const OptionSpec* spec = find_option(options, name);
+    if (spec == nullptr) {
+      option_error("unknown option " + quoted_excerpt(arg.substr(0, equals)) +
+                   "; quarn --help lists the options");
+    }
+    if (spec->value_placeholder.empty()) {
+      if (equals != std::string::npos)
+        option_error("--" + std::string(name) + " takes no value, got " + quoted_excerpt(arg));
+      if (name == "help") result.help = true;
+      if (name == "version") result.version = true;
+      if (spec->apply) spec->apply(result.options, {});
+      continue;
+    }
+    std::string_view value;
+    if (equals != std::string::npos) {
+      value = std::string_view(arg).substr(equals + 1);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      option_error("--" + std::string(name) + " expects a value: --" + std::string(name) + " " +
+                   std::string(spec->value_placeholder));
+    }
+    spec->apply(result.options, value);
+  }
+  return result;
+}

@@ -1,0 +1,41 @@
+// GNU-style long options: "--name VALUE" or "--name=VALUE", anywhere on the command line, until a
+// lone "--" ends them. Everything else, a lone "-" included, is a positional argument. Options are
+// taken out before the positional arguments are counted, so a command line without options means
+// exactly what it always meant.
+#pragma once
+
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What a run is asked to do besides its positional arguments.
+struct RunOptions {
+  std::string output_name;  // OUTPUT_FILE: "" counts only, "-" is standard output
+};
+
+// One long option. A value-taking option has a placeholder for the help text (for example "N");
+// apply checks the value and stores it, throwing QuarnError with what is expected when it is not valid.
+struct OptionSpec {
+  std::string_view name;               // without the leading "--"
+  std::string_view value_placeholder;  // empty for an option without a value
+  std::string_view description;
+  std::function<void(RunOptions& options, std::string_view value)> apply;
+};
+
+// The command line with the options taken out.
+struct ParsedCommandLine {
+  std::vector<std::string> arguments;  // the positional arguments, in order, without the program name
+  RunOptions options;
+  bool help = false;
+  bool version = false;
+};
+
+// The options quarn knows, in the order --help lists them.
+std::span<const OptionSpec> known_options();
+
+// Takes the options out of args (the arguments after the program name). An unknown option, a
+// missing value, a value given to an option without one, and a value that apply refuses are
+// QuarnErrors naming the option.
+ParsedCommandLine parse_command_line(std::span<const std::string> args, std::span<const OptionSpec> options);
