@@ -22,6 +22,8 @@ std::span<const OptionSpec> known_options() {
   static const OptionSpec options[] = {
       {"help", "", "show this help and exit", nullptr},
       {"version", "", "show the version and exit", nullptr},
+      {"quiet", "", "write no notes on standard error",
+       [](RunOptions& run, std::string_view) { run.quiet = true; }},
   };
   return options;
 }

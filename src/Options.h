@@ -13,6 +13,7 @@
 // What a run is asked to do besides its positional arguments.
 struct RunOptions {
   std::string output_name;  // OUTPUT_FILE: "" counts only, "-" is standard output
+  bool quiet = false;       // no notes on standard error
 };
 
 // One long option. A value-taking option has a placeholder for the help text (for example "N");

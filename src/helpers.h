@@ -15,6 +15,7 @@
 #include "BitMap.h"
 #include "Graph.h"
 #include "LineReader.h"
+#include "Options.h"
 
 class QuarnError : public std::runtime_error {
  public:
@@ -33,6 +34,11 @@ class UsageError : public std::runtime_error {
 
 // Ends the run with a usage message: throws the UsageError that the command line reports.
 [[noreturn]] void terminate(std::string message);
+
+// Writes "quarn: note: " and the message on standard error, unless options ask for quiet. A note
+// tells what the user should know about the input or the run; it changes neither the output nor
+// the exit status.
+void note(const RunOptions& options, std::string_view message);
 
 // The text of a line as it goes into an error message: quoted, cut short when very long.
 std::string quoted_excerpt(std::string_view text);
