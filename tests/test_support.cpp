@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,11 +75,13 @@ RunResult spawn_and_wait(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("cannot start " + argv[0]);
   int wait_status = 0;
-  ::waitpid(pid, &wait_status, 0);
+  struct rusage usage {};
+  ::wait4(pid, &wait_status, 0, &usage);
   RunResult result;
   result.out = read_file(out_path);
   result.err = read_file(err_path);
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  result.peak_bytes = std::uint64_t(usage.ru_maxrss) * 1024;
   return result;
 }
 

@@ -1,6 +1,7 @@
 // Temporary folders, files, and runs of the real quarn binary for the tests.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -31,9 +32,10 @@ EdgeList edges_of(const std::string& text);
 std::string error_of(const std::function<void()>& action);
 
 struct RunResult {
-  std::string out;  // standard output
-  std::string err;  // standard error
-  int status = -1;  // exit status, or 128 + signal number
+  std::string out;               // standard output
+  std::string err;               // standard error
+  int status = -1;               // exit status, or 128 + signal number
+  std::uint64_t peak_bytes = 0;  // the most memory the process held (its peak resident set)
 };
 
 // Runs the quarn binary with these arguments (the program name is added).
