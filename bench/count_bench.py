@@ -92,12 +92,15 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", required=True)
     parser.add_argument("--peer")
-    parser.add_argument("--timeout", type=float, default=60)
+    parser.add_argument("--timeout", type=float, default=None,
+                        help="seconds before a run is stopped (default 60, or 2 with --quick)")
     parser.add_argument("--only")
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--list", action="store_true")
     args = parser.parse_args()
 
+    if args.timeout is None:
+        args.timeout = 2 if args.quick else 60
     graphs = [g for g in GRAPHS if (not args.quick or g[0] in QUICK) and (not args.only or re.search(args.only, g[0]))]
     if args.list:
         for name, source, _ in graphs:
