@@ -1,0 +1,238 @@
+#include "JobBoard.h"
+
+#include <sched.h>
+
+#include <algorithm>
+
+unsigned available_threads() {
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) {
+    const int count = CPU_COUNT(&cpus);
+    if (count > 0) return static_cast<unsigned>(count);
+  }
+  const unsigned hardware = std::thread::hardware_concurrency();
+  return hardware > 0 ? hardware : 1;
+}
+
+JobBoard::JobBoard(unsigned workers, NextPiece initial, WriteBlock write_block, Limits limits)
+    : initial_(std::move(initial)),
+      write_block_(std::move(write_block)),
+      limits_{std::max<std::size_t>(limits.chunk_bytes, 1),
+              std::max<std::size_t>(limits.chunks_per_worker, 1)},
+      limit_bytes_(limits_.chunk_bytes * limits_.chunks_per_worker),
+      workers_(std::max(workers, 1U)),
+      held_(workers_.size(), 0) {
+  for (unsigned w = 0; w < workers_.size(); ++w) {
+    workers_[w].board_ = this;
+    workers_[w].index_ = w;
+  }
+}
+
+JobBoard::~JobBoard() {
+  if (writer_.joinable()) {
+    fail(nullptr);
+    writer_.join();
+  }
+}
+
+void JobBoard::run(const std::function<void(Worker& worker)>& work) {
+  if (write_block_) writer_ = std::thread([this] { write_in_order(); });
+  auto run_worker = [&](Worker& worker) {
+    try {
+      work(worker);
+      if (worker.has_job_) worker.end_job();
+    } catch (const Stopped&) {
+      // Another thread failed first; its failure is the one reported.
+    } catch (...) {
+      fail(std::current_exception());
+    }
+  };
+  if (workers_.size() == 1) {
+    run_worker(workers_[0]);
+  } else {
+    std::vector<std::thread> threads;
+    threads.reserve(workers_.size());
+    try {
+      for (Worker& worker : workers_) threads.emplace_back(run_worker, std::ref(worker));
+    } catch (...) {
+      fail(std::current_exception());  // no more threads to be had: the ones started stop
+    }
+    for (std::thread& thread : threads) thread.join();
+  }
+  if (writer_.joinable()) writer_.join();
+  if (failure_) std::rethrow_exception(failure_);
+}
+
+void JobBoard::fail(std::exception_ptr failure) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (!failure_) failure_ = failure;
+    stopped_ = true;
+  }
+  work_for_writer_.notify_all();
+  room_for_workers_.notify_all();
+  work_for_idle_.notify_all();
+}
+
+const Piece* JobBoard::Worker::take() {
+  if (has_job_) end_job();
+  JobBoard& board = *board_;
+  std::unique_lock lock(board.mutex_);
+  for (;;) {
+    if (board.stopped_) throw Stopped{};
+    if (board.offered_ > 0) {
+      job_ = std::find_if(board.jobs_.begin(), board.jobs_.end(), [](const Job& job) { return !job.taken; });
+      --board.offered_;
+      break;
+    }
+    if (!board.initial_done_) {
+      Piece piece;
+      if (board.initial_(piece)) {
+        job_ = board.jobs_.insert(board.jobs_.end(), Job{std::move(piece), {}, 0, false, false});
+        break;
+      }
+      board.initial_done_ = true;
+    }
+    // Nothing left to hand out: wait for a piece split off a running job, unless every worker waits.
+    if (++board.hungry_ == board.workers_.size()) {
+      board.all_done_ = true;
+      board.work_for_idle_.notify_all();
+      board.work_for_writer_.notify_all();
+    }
+    board.work_for_idle_.wait(lock, [&] { return board.stopped_ || board.all_done_ || board.offered_ > 0; });
+    if (board.all_done_) return nullptr;
+    --board.hungry_;
+  }
+  job_->taken = true;
+  job_->worker = index_;
+  has_job_ = true;
+  if (board.write_block_) {
+    chunk_ = board.take_free_chunk();
+    used_ = 0;
+  }
+  return &job_->piece;
+}
+
+bool JobBoard::Worker::offer(Piece&& piece) {
+  JobBoard& board = *board_;
+  {
+    const std::lock_guard lock(board.mutex_);
+    if (board.stopped_) throw Stopped{};
+    if (board.hungry_ <= board.offered_) return false;  // every hungry worker has a piece coming
+    board.jobs_.insert(std::next(job_), Job{std::move(piece), {}, 0, false, false});
+    ++board.offered_;
+  }
+  board.work_for_idle_.notify_one();
+  return true;
+}
+
+void JobBoard::Worker::end_job() {
+  JobBoard& board = *board_;
+  has_job_ = false;
+  std::vector<char> rest(chunk_.data(), chunk_.data() + used_);
+  std::unique_lock lock(board.mutex_);
+  if (board.stopped_) throw Stopped{};
+  if (!chunk_.empty()) board.free_chunks_.push_back(std::move(chunk_));
+  chunk_ = {};
+  used_ = 0;
+  job_->ended = true;
+  if (!board.write_block_) {
+    board.jobs_.erase(job_);
+  } else if (rest.empty()) {
+    board.work_for_writer_.notify_one();
+  } else {
+    board.give(*this, std::move(rest), lock);
+  }
+}
+
+void JobBoard::Worker::spill(const char* data, std::size_t size) {
+  while (size > 0) {
+    const std::size_t part = std::min(chunk_.size() - used_, size);
+    std::memcpy(chunk_.data() + used_, data, part);
+    used_ += part;
+    data += part;
+    size -= part;
+    if (used_ == chunk_.size()) board_->hand_over(*this);
+  }
+}
+
+// Gives the writer a full chunk and starts a fresh one.
+void JobBoard::hand_over(Worker& worker) {
+  std::unique_lock lock(mutex_);
+  if (stopped_) throw Stopped{};
+  give(worker, std::move(worker.chunk_), lock);
+  worker.chunk_ = take_free_chunk();
+  worker.used_ = 0;
+}
+
+// Queues lines of the worker's job for the writer, then waits while the worker holds as many
+// unwritten bytes as it may.
+void JobBoard::give(Worker& worker, std::vector<char> lines, std::unique_lock<std::mutex>& lock) {
+  std::size_t& held = held_[worker.index_];
+  held += lines.size();
+  held_in_all_ += lines.size();
+  peak_held_ = std::max(peak_held_, held_in_all_);
+  Job& job = *worker.job_;
+  job.queued_bytes += lines.size();
+  job.chunks.push_back(std::move(lines));
+  work_for_writer_.notify_one();
+  room_for_workers_.wait(lock, [&] {
+    const bool head = &jobs_.front() == &job;
+    return stopped_ || (head ? job.queued_bytes : held) < limit_bytes_;
+  });
+  if (stopped_) throw Stopped{};
+}
+
+std::vector<char> JobBoard::take_free_chunk() {
+  std::vector<char> chunk;
+  if (!free_chunks_.empty()) {
+    chunk = std::move(free_chunks_.back());
+    free_chunks_.pop_back();
+  }
+  chunk.resize(limits_.chunk_bytes);
+  return chunk;
+}
+
+void JobBoard::write_in_order() {
+  std::unique_lock lock(mutex_);
+  auto head_is_ready = [this] {
+    return !jobs_.empty() && (!jobs_.front().chunks.empty() || jobs_.front().ended);
+  };
+  for (;;) {
+    work_for_writer_.wait(lock, [&] { return stopped_ || (all_done_ && jobs_.empty()) || head_is_ready(); });
+    if (stopped_ || jobs_.empty()) return;
+    Job& head = jobs_.front();
+    if (head.chunks.empty()) {  // ended and written in full
+      jobs_.pop_front();
+      room_for_workers_.notify_all();  // the next job's worker may be waiting for its turn
+      continue;
+    }
+    std::vector<char> chunk = std::move(head.chunks.front());
+    head.chunks.pop_front();
+    head.queued_bytes -= chunk.size();
+    const unsigned worker = head.worker;
+    lock.unlock();
+    std::exception_ptr failure;
+    try {
+      write_block_(chunk.data(), chunk.size());
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    lock.lock();
+    held_[worker] -= chunk.size();
+    held_in_all_ -= chunk.size();
+    if (chunk.size() == limits_.chunk_bytes) free_chunks_.push_back(std::move(chunk));
+    room_for_workers_.notify_all();
+    if (failure) {
+      lock.unlock();
+      fail(failure);
+      return;
+    }
+  }
+}
+
+std::size_t JobBoard::peak_bytes_held() const {
+  const std::lock_guard lock(mutex_);
+  return peak_held_;
+}
