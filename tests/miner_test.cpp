@@ -8,24 +8,11 @@
 #include <bit>
 #include <numeric>
 #include <random>
-#include <sstream>
 
+#include "reference_cis.h"
 #include "test_support.h"
 
 namespace {
-
-using EdgeVector = std::vector<std::pair<int, int>>;
-
-std::string edge_text(const EdgeVector& edges) {
-  std::string text;
-  for (const auto& [u, v] : edges) text += std::to_string(u) + " " + std::to_string(v) + "\n";
-  return text;
-}
-
-struct Enumeration {
-  std::string lines;
-  std::uint64_t count = 0;
-};
 
 using Road = Miner::CountRoad;
 
@@ -54,106 +41,6 @@ Enumeration enumerate_file(const std::string& text) {
   result.lines = read_file(dir.file("out.txt"));
   return result;
 }
-
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// The search written plainly: recursion, adjacency as nested vectors, and the marks, stacks and
-// moves of candidates exactly as the algorithm states them. Only for simple graphs.
-class PlainMiner {
- public:
-  explicit PlainMiner(const EdgeVector& edges) {
-    for (const auto& [u, v] : edges) max_node = std::max({max_node, u, v});
-    graph.resize(std::size_t(max_node + 1));
-    for (const auto& [u, v] : edges) {
-      graph[u].push_back(v);
-      graph[v].push_back(u);
-    }
-    for (auto* array :
-         {&current_pattern, &node_level, &discovered_by, &candidates, &pruned, &pruned_by, &pruned_at}) {
-      array->assign(std::size_t(max_node + 1), -1);
-    }
-  }
-
-  Enumeration run() {
-    for (int r = 1; r <= max_node; ++r) {
-      current_pattern[pattern_size++] = r;
-      node_level[r] = 0;
-      for (int u : graph[r]) {
-        discovered_by[u] = r;
-        node_level[u] = 1;
-        candidates[candidate_count++] = u;
-      }
-      dfs(0, r, r);
-      for (int u : graph[r]) discovered_by[u] = node_level[u] = -1;
-      candidate_count = 0;
-      node_level[r] = -1;
-      --pattern_size;
-    }
-    return {out, pattern_count};
-  }
-
- private:
-  static bool checkPotentialChild(int last_level, int last_node, int root, int candidate,
-                                  int candidate_level) {
-    if (candidate < root) return false;
-    if (candidate_level > last_level) return true;
-    return candidate_level == last_level && candidate > last_node;
-  }
-
-  void dfs(int last_level, int last_node, int root) {
-    ++pattern_count;
-    for (int i = 0; i < pattern_size; ++i) out += std::to_string(current_pattern[i]) + " ";
-    out += "\n";
-    for (int i = 0; i < candidate_count;) {
-      const int u = candidates[i];
-      if (checkPotentialChild(last_level, last_node, root, u, node_level[u])) {
-        ++i;
-        continue;
-      }
-      pruned[pruned_count++] = u;
-      pruned_by[u] = last_node;
-      candidates[i] = candidates[--candidate_count];
-      pruned_at[u] = i;
-    }
-    for (int j = 0; j < candidate_count; ++j) {
-      const int v = candidates[j];
-      const int d = node_level[v];
-      current_pattern[pattern_size++] = v;
-      candidates[j] = candidates[--candidate_count];
-      for (int w : graph[v]) {
-        if (node_level[w] != -1) continue;
-        node_level[w] = d + 1;
-        candidates[candidate_count++] = w;
-        discovered_by[w] = v;
-      }
-      dfs(d, v, root);
-      while (candidate_count >= 1 && discovered_by[candidates[candidate_count - 1]] == v) {
-        const int w = candidates[--candidate_count];
-        node_level[w] = discovered_by[w] = -1;
-      }
-      candidates[candidate_count++] = candidates[j];
-      candidates[j] = v;
-      --pattern_size;
-    }
-    while (pruned_count >= 1 && pruned_by[pruned[pruned_count - 1]] == last_node) {
-      const int u = pruned[--pruned_count];
-      const int p = pruned_at[u];
-      candidates[candidate_count++] = candidates[p];
-      candidates[p] = u;
-    }
-  }
-
-  std::vector<std::vector<int>> graph;
-  std::vector<int> current_pattern, node_level, discovered_by, candidates, pruned, pruned_by, pruned_at;
-  int candidate_count = 0, pruned_count = 0, pattern_size = 0, max_node = -1;
-  std::uint64_t pattern_count = 0;
-  std::string out;
-};
 
 // Every connected node set of the graph by brute force, each as its expected line: the smallest node,
 // then the others by distance from it inside the set, equal distances by number.
@@ -188,30 +75,6 @@ std::vector<std::string> brute_force_lines(const EdgeVector& edges) {
     lines.push_back(line);
   }
   return lines;
-}
-
-// A random simple graph on up to max_nodes nodes, with isolated nodes, sometimes node 0, edge lines
-// in random order and orientation.
-EdgeVector random_simple_graph(std::mt19937& random, int max_nodes, double max_density = 1.0) {
-  const int n = std::uniform_int_distribution<int>(1, max_nodes)(random);
-  const double density = std::uniform_real_distribution<double>(0.0, max_density)(random);
-  const bool with_zero = random() % 4 == 0;
-  EdgeVector edges;
-  for (int u = with_zero ? 0 : 1; u <= n; ++u) {
-    for (int v = u + 1; v <= n; ++v) {
-      if (std::uniform_real_distribution<double>(0.0, 1.0)(random) < density) edges.emplace_back(u, v);
-    }
-  }
-  // Make n the largest node number even when it has no edge of its own chance.
-  if (edges.empty() || std::none_of(edges.begin(), edges.end(), [n](auto e) { return e.second == n; })) {
-    edges.emplace_back(std::uniform_int_distribution<int>(0, n - 1)(random), n);
-    if (edges.back().first == edges.back().second) edges.back().first = 0;
-  }
-  std::shuffle(edges.begin(), edges.end(), random);
-  for (auto& edge : edges) {
-    if (random() % 2 != 0) std::swap(edge.first, edge.second);
-  }
-  return edges;
 }
 
 TEST(Cis, WorkedExamples) {
