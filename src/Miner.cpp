@@ -41,15 +41,19 @@ void check_memory(const std::string& path, const EdgeList& edges, bool counting)
       std::uint64_t(edges.edges.size()) *
           (2 * sizeof(std::int32_t) + (counting ? kCountingBytesPerEdge : 0)) +
       std::uint64_t(largest_pattern(edges.max_node, std::int64_t(edges.edges.size()))) * kBytesPerDepth;
+  // Writing lists patterns with ListingSearch, whose tables come on top of the graph's.
+  const std::uint64_t listing_bytes =
+      counting ? 0
+               : ListingSearch::bytes_needed(std::int64_t(slots), 2 * std::int64_t(edges.edges.size()));
   const std::uint64_t available = available_memory();
-  if (node_bytes + edge_bytes <= available) return;
+  if (node_bytes + edge_bytes + listing_bytes <= available) return;
   if (node_bytes > available / 2) {
     fail(path, edges.max_node_line,
          "node number " + std::to_string(edges.max_node) + " is too large: the tables for the nodes 0 to " +
              std::to_string(edges.max_node) + " would need " + format_bytes(node_bytes) + " of memory, and " +
              format_bytes(available) + " is available");
   }
-  fail(path, "the graph would need " + format_bytes(node_bytes + edge_bytes) + " of memory, and " +
+  fail(path, "the graph would need " + format_bytes(node_bytes + edge_bytes + listing_bytes) + " of memory, and " +
                  format_bytes(available) + " is available");
 }
 
@@ -66,12 +70,11 @@ Miner::Miner(int argc, char** argv) {
     check_memory(graph_path, edges, argc == 3);
     graph = build_graph(edges, edges.max_node);
   }
-  allocate_state();
+  max_node = std::int32_t(graph.node_slots() - 1);
   if (argc == 4) output.open(argv[3], {graph_path});
 }
 
 void Miner::allocate_state() {
-  max_node = std::int32_t(graph.node_slots() - 1);
   const std::size_t slots = std::size_t(graph.node_slots());
   seen.assign(slots, 0);
   candidates.assign(slots, 0);
@@ -90,12 +93,12 @@ void Miner::process() {
 }
 
 std::uint64_t Miner::enumerate() {
-  // Each node's text is at most as wide as max_node's, plus its space; one more byte for the line end.
-  const std::size_t widest = std::to_string(std::max(max_node, 0)).size() + 1;
-  pattern_text.assign(frames.size() * widest + 1, '\0');
-  for (std::int32_t root = 1; root <= max_node; ++root) search_from<false>(root, nullptr);
+  ListingSearch search(graph);
+  ListingSearch::BlockSink sink;
+  if (output.enabled()) sink = [this](std::span<const char> block) { output.write_block(block.data(), block.size()); };
+  const std::uint64_t lines = search.list_all(sink);
   output.finish();
-  return pattern_count;
+  return lines;
 }
 
 // Counting needs no order, so each connected component is counted on its own, by the cheaper of
@@ -109,6 +112,7 @@ std::uint64_t Miner::enumerate() {
 // frontier is narrow enough the dynamic program, racing the search (see count_component) within a
 // memory budget; whatever is left over goes to the search without a limit.
 std::string Miner::count(CountRoad road, FrontierStats* stats) {
+  allocate_state();
   unseen.assign(seen.size(), 0);
   for (std::int32_t u = 0; u <= max_node; ++u) unseen[std::size_t(u)] = std::int32_t(graph.of(u).size());
   if (max_node >= 0) see(0);  // node 0 is never part of a pattern

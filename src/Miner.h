@@ -15,9 +15,9 @@
 // heights each depth records. The recursion is an explicit stack of frames, so the depth of the
 // search (the size of the largest pattern) does not depend on the process stack.
 //
-// Invariant between roots of the writing search: no node is seen, and both stacks are empty.
-//
-// Counting without writing needs neither the order nor the patterns themselves: see count().
+// Writing patterns goes through ListingSearch (ListingSearch.h), which keeps this order with
+// lists copied one level down instead; the search here counts. Counting without writing needs
+// neither the order nor the patterns themselves: see count().
 #pragma once
 
 #include <gmpxx.h>
@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "FrontierCount.h"
+#include "ListingSearch.h"
 #include "Output.h"
 #include "helpers.h"
 
