@@ -66,8 +66,19 @@ class ListingSearch {
   static std::uint64_t bytes_needed(std::int64_t node_slots, std::int64_t adjacency_entries);
 
  private:
-  using Key = std::uint64_t;  // level << 32 | node; a node below the root: the node alone
   using Words = std::array<std::uint64_t, 2>;
+
+  // How a search stores keys and seen sets: small graphs keep 16-bit keys (level << 8 | node) and
+  // the seen set as bits in each frame; others 64-bit keys (level << 32 | node) and a mark per node.
+  // A node below the root gets its number alone as key, the key of a level-0 node.
+  template <class KeyType, int kSeenWords>
+  struct Variant {
+    using Key = KeyType;
+    static constexpr int kWords = kSeenWords;
+  };
+  using Small = Variant<std::uint16_t, 1>;  // up to 64 node slots
+  using Medium = Variant<std::uint16_t, 2>;  // up to 128
+  using Large = Variant<std::uint64_t, 0>;
 
   struct Frame {
     std::size_t list = 0;        // arena offset of the candidate list
@@ -76,40 +87,42 @@ class ListingSearch {
     std::uint32_t end = 0;       // one past the last slot to extend by
     std::uint32_t text_end = 0;  // length of the pattern's text
     std::uint32_t marks = 0;     // marked nodes before this pattern's last node brought its own
-    Key last = 0;                // key of the pattern's last node
-    Key largest = 0;             // the largest candidate key: the only child that can be a leaf
+    std::uint64_t largest = 0;   // the largest candidate key: the only child that can be a leaf
     Words seen{};                // small graphs: the seen set as bits
   };
 
   std::uint64_t dispatch(std::int32_t root, std::span<const std::uint32_t> path, std::uint32_t first_child,
                          std::uint32_t last_child, bool own_line, const BlockSink& sink);
-  template <int kWords, bool kWriting>
+  template <class V, bool kWriting>
   std::uint64_t run(std::int32_t root, std::span<const std::uint32_t> path, std::uint32_t first_child,
                     std::uint32_t last_child, bool own_line);
-  template <int kWords>
+  template <class V>
   bool descend(std::int32_t root, std::span<const std::uint32_t> path);
-  template <int kWords>
+  template <class V>
   std::uint32_t count_children(std::int32_t root, std::span<const std::uint32_t> path);
-  template <int kWords>
+  template <class V>
   void enter_root(std::int32_t root);
-  template <int kWords>
+  template <class V>
   void enter_child(std::uint32_t depth, std::uint32_t slot);
-  template <int kWords>
+  template <class V>
   void leave(std::uint32_t depth);
-  template <int kWords>
+  template <class V>
   bool brings_candidates(const Frame& f, std::int32_t node) const;
+  template <class Key>
+  std::vector<Key>& arena();
   void flush();
 
   const AdjacencyList& graph_;
   SizeBounds bounds_;
-  int words_ = 0;  // 0: seen marks in a byte per node; 1 or 2: seen bits in the frames
+  int variant_ = 0;  // 1: Small, 2: Medium, 0: Large
   std::int32_t root_ = 0;
-  std::vector<Key> arena_;
+  std::vector<std::uint16_t> short_keys_;  // the arena of candidate lists, Small and Medium
+  std::vector<std::uint64_t> long_keys_;   // the arena of candidate lists, Large
   std::vector<Frame> frames_;
-  std::vector<std::uint8_t> seen_;
+  std::vector<std::uint8_t> seen_;  // Large
   std::vector<std::int32_t> marks_;
   std::uint32_t mark_count_ = 0;
-  std::vector<Words> neighbour_bits_;
+  std::vector<Words> neighbour_bits_;  // Small and Medium
   Words above_root_{};
   std::vector<std::array<char, 16>> labels_;  // "node \n", its length without the line end in byte 15
   std::vector<char> text_;
