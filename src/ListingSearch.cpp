@@ -90,8 +90,13 @@ inline char* append_line(char* out, const char* parent_text, std::uint32_t paren
   return out + parent_end + std::uint32_t(label[15]) + 1;
 }
 
-inline bool has_bit(const std::array<std::uint64_t, 2>& words, std::int32_t node) {
-  return ((words[std::size_t(node) >> 6] >> (node & 63)) & 1) != 0;
+template <int kWords>
+inline std::uint32_t has_bit(const std::array<std::uint64_t, 2>& words, std::int32_t node) {
+  if constexpr (kWords == 1) {
+    return std::uint32_t(words[0] >> node) & 1;
+  } else {
+    return std::uint32_t(words[std::size_t(node) >> 6] >> (node & 63)) & 1;
+  }
 }
 
 std::int64_t largest_pattern(std::int64_t node_slots, std::int64_t adjacency_entries) {
@@ -283,7 +288,7 @@ void ListingSearch::enter_child(std::uint32_t depth, std::uint32_t slot) {
   } else {
     for (const std::int32_t w : neighbours) {
       next[size] = make_key<Key>(level, w, root_);
-      size += has_bit(f.seen, w) ? 0 : 1;
+      size += 1 - has_bit<V::kWords>(f.seen, w);
     }
     for (std::size_t k = 0; k < V::kWords; ++k) child.seen[k] = f.seen[k] | neighbour_bits_[std::size_t(node)][k];
   }
