@@ -4,7 +4,8 @@
 //   line_copy_rate FILE
 //
 // Reads FILE in large chunks and copies each line (one memcpy each) into a 1 MiB buffer that is
-// reused when full. Only the copying is timed (CPU time of this process). Prints "BYTES SECONDS" on standard output.
+// reused when full. Only the copying is timed (CPU time of this process). Prints "BYTES SECONDS" on standard
+// output.
 #include <fcntl.h>
 #include <unistd.h>
 

@@ -18,7 +18,7 @@ inline Key make_key(std::uint64_t level, std::int32_t node, std::int32_t root) {
 }
 template <class Key>
 inline std::int32_t node_of(Key key) {
-  return std::int32_t(std::uint64_t(key) & ((std::uint64_t(1) << kLevelShift<Key>) - 1));
+  return std::int32_t(std::uint64_t(key) & ((std::uint64_t(1) << kLevelShift<Key>)-1));
 }
 template <class Key>
 inline std::uint64_t level_of(Key key) {
@@ -147,7 +147,8 @@ std::uint64_t ListingSearch::bytes_needed(std::int64_t node_slots, std::int64_t 
   const std::uint64_t slots = std::uint64_t(std::max<std::int64_t>(node_slots, 0));
   const std::uint64_t depth = std::uint64_t(largest_pattern(node_slots, adjacency_entries)) + 1;
   // A label, an arena key, a seen mark and a mark stack entry, or the neighbours as bits.
-  const std::uint64_t per_node = kLabelBytes + sizeof(std::uint64_t) + 1 + sizeof(std::int32_t) + sizeof(Words);
+  const std::uint64_t per_node =
+      kLabelBytes + sizeof(std::uint64_t) + 1 + sizeof(std::int32_t) + sizeof(Words);
   // A frame, and the widest text of a node in the pattern's text and thrice in the block.
   const std::uint64_t per_depth = sizeof(Frame) + 4 * 12;
   return slots * per_node + std::uint64_t(adjacency_entries) * sizeof(std::uint64_t) + depth * per_depth +
@@ -165,7 +166,8 @@ std::uint64_t ListingSearch::list_all(const BlockSink& sink) {
 
 std::uint64_t ListingSearch::list_part(const Part& part, const BlockSink& sink) {
   if (part.root < 1 || part.root >= graph_.node_slots()) return 0;
-  const std::uint64_t lines = dispatch(part.root, part.path, part.first_child, part.last_child, part.own_line, sink);
+  const std::uint64_t lines =
+      dispatch(part.root, part.path, part.first_child, part.last_child, part.own_line, sink);
   flush();
   return lines;
 }
@@ -290,7 +292,8 @@ void ListingSearch::enter_child(std::uint32_t depth, std::uint32_t slot) {
       next[size] = make_key<Key>(level, w, root_);
       size += 1 - has_bit<V::kWords>(f.seen, w);
     }
-    for (std::size_t k = 0; k < V::kWords; ++k) child.seen[k] = f.seen[k] | neighbour_bits_[std::size_t(node)][k];
+    for (std::size_t k = 0; k < V::kWords; ++k)
+      child.seen[k] = f.seen[k] | neighbour_bits_[std::size_t(node)][k];
   }
   child.list = f.list + f.size;
   child.size = prune(next, size, v, child.largest);

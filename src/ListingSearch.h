@@ -76,7 +76,7 @@ class ListingSearch {
     using Key = KeyType;
     static constexpr int kWords = kSeenWords;
   };
-  using Small = Variant<std::uint16_t, 1>;  // up to 64 node slots
+  using Small = Variant<std::uint16_t, 1>;   // up to 64 node slots
   using Medium = Variant<std::uint16_t, 2>;  // up to 128
   using Large = Variant<std::uint64_t, 0>;
 

@@ -1,14 +1,13 @@
 // The listing search against the plain reference, byte for byte: lines, their order and the count,
 // on random graphs of every density and size class the search treats apart, with size bounds, and
 // split into parts as jobs would split it.
-#include "ListingSearch.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <numeric>
 #include <random>
 
+#include "ListingSearch.h"
 #include "reference_cis.h"
 
 namespace {
@@ -26,13 +25,18 @@ AdjacencyList graph_of(const EdgeVector& edges) {
 Enumeration list(const AdjacencyList& graph, SizeBounds bounds = {}) {
   Enumeration result;
   ListingSearch search(graph, bounds);
-  result.count = search.list_all([&](std::span<const char> block) { result.lines.append(block.data(), block.size()); });
+  result.count =
+      search.list_all([&](std::span<const char> block) { result.lines.append(block.data(), block.size()); });
   return result;
 }
 
-Enumeration list(const EdgeVector& edges, SizeBounds bounds = {}) { return list(graph_of(edges), bounds); }
+Enumeration list(const EdgeVector& edges, SizeBounds bounds = {}) {
+  return list(graph_of(edges), bounds);
+}
 
-std::int64_t size_of_line(const std::string& line) { return std::count(line.begin(), line.end(), ' '); }
+std::int64_t size_of_line(const std::string& line) {
+  return std::count(line.begin(), line.end(), ' ');
+}
 
 // The reference's lines whose patterns are within the bounds, in the same order.
 Enumeration within(const Enumeration& all, SizeBounds bounds) {
@@ -119,12 +123,9 @@ TEST(ListingSearch, SameBytesAsThePlainSearchOnRandomGraphs) {
     double max_density;
   };
   const Family families[] = {
-      {"small, any density", 400, 1, 12, 1.0},
-      {"sparse, up to 26 nodes", 60, 1, 26, 0.15},
-      {"dense, up to 16 nodes", 30, 1, 16, 1.0},
-      {"61 to 64 nodes", 30, 5, 13, 0.5},
-      {"65 to 128 nodes", 60, 8, 14, 0.6},
-      {"more than 128 nodes", 60, 14, 14, 0.6},
+      {"small, any density", 400, 1, 12, 1.0},   {"sparse, up to 26 nodes", 60, 1, 26, 0.15},
+      {"dense, up to 16 nodes", 30, 1, 16, 1.0}, {"61 to 64 nodes", 30, 5, 13, 0.5},
+      {"65 to 128 nodes", 60, 8, 14, 0.6},       {"more than 128 nodes", 60, 14, 14, 0.6},
   };
   std::mt19937 random(4242);
   for (const Family& family : families) {
@@ -145,7 +146,8 @@ TEST(ListingSearch, SameBytesAsThePlainSearchOnRandomGraphs) {
 TEST(ListingSearch, RepeatedEdgesAndSelfLoopsInTheFile) {
   std::mt19937 random(5);
   for (int trial = 0; trial < 200; ++trial) {
-    const EdgeVector edges = trial % 2 == 0 ? random_simple_graph(random, 10) : random_union(random, 10, 14, 0.5);
+    const EdgeVector edges =
+        trial % 2 == 0 ? random_simple_graph(random, 10) : random_union(random, 10, 14, 0.5);
     SCOPED_TRACE(edge_text(edges));
     EdgeVector noisy;
     for (const auto& edge : edges) {
@@ -206,10 +208,11 @@ TEST(ListingSearch, DeepPathsAndLongCandidateLists) {
 }
 
 TEST(ListingSearch, SizeBoundsKeepTheLinesWithinThemInOrder) {
-  const SizeBounds bounds[] = {{1, 1}, {1, 2}, {2, 3}, {3, 3}, {4, SizeBounds{}.max}, {2, 5}, {6, 100}, {5, 4}, {0, 2}};
+  const SizeBounds bounds[] = {{1, 1}, {1, 2},   {2, 3}, {3, 3}, {4, SizeBounds{}.max},
+                               {2, 5}, {6, 100}, {5, 4}, {0, 2}};
   std::mt19937 random(99);
   for (int trial = 0; trial < 120; ++trial) {
-    const EdgeVector edges = trial % 3 == 0 ? random_simple_graph(random, 12)
+    const EdgeVector edges = trial % 3 == 0   ? random_simple_graph(random, 12)
                              : trial % 3 == 1 ? random_union(random, 6, 14, 0.6)
                                               : random_union(random, 12, 14, 0.6);
     SCOPED_TRACE(edge_text(edges));
@@ -230,7 +233,8 @@ TEST(ListingSearch, SizeBoundsKeepTheLinesWithinThemInOrder) {
 TEST(ListingSearch, CountsWithoutASink) {
   std::mt19937 random(17);
   for (int trial = 0; trial < 100; ++trial) {
-    const EdgeVector edges = trial % 2 == 0 ? random_simple_graph(random, 14) : random_union(random, 10, 14, 0.5);
+    const EdgeVector edges =
+        trial % 2 == 0 ? random_simple_graph(random, 14) : random_union(random, 10, 14, 0.5);
     SCOPED_TRACE(edge_text(edges));
     const AdjacencyList graph = graph_of(edges);
     ListingSearch search(graph);
@@ -243,18 +247,21 @@ TEST(ListingSearch, CountsWithoutASink) {
 TEST(ListingSearch, PartsOfAPatternGiveItsListing) {
   std::mt19937 random(123);
   for (int trial = 0; trial < 60; ++trial) {
-    const EdgeVector edges = trial % 2 == 0 ? random_simple_graph(random, 11) : random_union(random, 9, 14, 0.5);
+    const EdgeVector edges =
+        trial % 2 == 0 ? random_simple_graph(random, 11) : random_union(random, 9, 14, 0.5);
     SCOPED_TRACE(edge_text(edges));
     const AdjacencyList graph = graph_of(edges);
     const SizeBounds bounds = trial % 3 == 0 ? SizeBounds{2, 5} : SizeBounds{};
     ListingSearch search(graph, bounds);
     std::string whole;
-    const std::uint64_t count = search.list_all([&](std::span<const char> b) { whole.append(b.data(), b.size()); });
+    const std::uint64_t count =
+        search.list_all([&](std::span<const char> b) { whole.append(b.data(), b.size()); });
     std::string joined;
     std::uint64_t joined_count = 0;
     auto part = [&](const ListingSearch::Part& p) {
       std::string text;
-      const std::uint64_t n = search.list_part(p, [&](std::span<const char> b) { text.append(b.data(), b.size()); });
+      const std::uint64_t n =
+          search.list_part(p, [&](std::span<const char> b) { text.append(b.data(), b.size()); });
       EXPECT_EQ(n, split_lines(text).size());
       return std::pair(text, n);
     };

@@ -118,4 +118,3 @@ EdgeVector random_simple_graph(std::mt19937& random, int max_nodes, double max_d
   }
   return edges;
 }
-

@@ -28,7 +28,8 @@ class PlainMiner {
   Enumeration run();
 
  private:
-  static bool checkPotentialChild(int last_level, int last_node, int root, int candidate, int candidate_level);
+  static bool checkPotentialChild(int last_level, int last_node, int root, int candidate,
+                                  int candidate_level);
   void dfs(int last_level, int last_node, int root);
 
   std::vector<std::vector<int>> graph;
