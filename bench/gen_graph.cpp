@@ -3,7 +3,7 @@
 //   gen_graph FAMILY PARAMS... [--seed S]
 //   gen_graph union FAMILY PARAMS... + FAMILY PARAMS... [+ ...] [--seed S]
 //
-// Families: grid R C, king R C, hypercube D, sparse N AVG_DEGREE, dense N P, tree N, regular N D,
+// Families: grid R C, ladder N, king R C, hypercube D, sparse N AVG_DEGREE, dense N P, tree N, regular N D,
 // complete N, path N, cycle N, star K.
 // One "u v" line per edge, nodes numbered from 1. A union places its parts side by side: each part's
 // nodes follow the previous part's nodes, isolated ones included, so a part's numbers never shift with
@@ -42,6 +42,7 @@ constexpr const char* kUsage =
     "       gen_graph union FAMILY PARAMS... + FAMILY PARAMS... [+ ...] [--seed S]\n"
     "families:\n"
     "  grid R C             R x C grid\n"
+    "  ladder N             the 2 x N grid: two paths of N nodes, joined by N rungs\n"
     "  king R C             R x C grid with the diagonals (a king's moves)\n"
     "  hypercube D          the D-dimensional cube: 2^D nodes, joined when they differ in one bit\n"
     "  sparse N AVG_DEGREE  N nodes, round(N * AVG_DEGREE / 2) distinct random edges\n"
@@ -243,6 +244,10 @@ Graph make_family(const std::vector<std::string_view>& spec, Rng& rng) {
   if (family == "grid") {
     want(2);
     return grid(parse_count(spec[1], 1), parse_count(spec[2], 1));
+  }
+  if (family == "ladder") {
+    want(1);
+    return grid(2, parse_count(spec[1], 1));
   }
   if (family == "king") {
     want(2);

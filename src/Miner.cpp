@@ -1,7 +1,6 @@
 #include "Miner.h"
 
 #include <algorithm>
-#include <charconv>
 #include <limits>
 #include <optional>
 
@@ -31,23 +30,26 @@ std::int64_t largest_pattern(std::int32_t max_node, std::uint64_t edge_count) {
 }  // namespace
 
 Miner::MemoryNeed Miner::memory_needed(const EdgeList& edges, bool counting) {
-  // By node slot: the graph's offsets, the builder's marks, seen, the candidates, the pruned and
-  // pruned_at. By edge line: the line and both ends in the graph. By level of the deepest pattern:
-  // a frame and a node's text.
-  constexpr std::uint64_t kPerNode = sizeof(std::size_t) + sizeof(std::int32_t) + sizeof(std::uint8_t) +
-                                     2 * sizeof(std::int64_t) + sizeof(std::int32_t);
-  constexpr std::uint64_t kPerEdge = sizeof(Edge) + 2 * sizeof(std::int32_t);
-  constexpr std::uint64_t kPerLevel = sizeof(Frame) + 12;
-  // Counting without writing also splits the graph into components and orders each one: unseen
-  // counts, component marks and lists and the order heuristics' tables by node, and a copy of the
-  // component's edges with heap entries by edge.
-  constexpr std::uint64_t kCountingPerNode = 64;
-  constexpr std::uint64_t kCountingPerEdge = 80;
+  // The graph: by node slot its offsets and the builder's marks; by edge line the line and both ends.
+  constexpr std::uint64_t kGraphPerNode = sizeof(std::size_t) + sizeof(std::int32_t);
+  constexpr std::uint64_t kGraphPerEdge = sizeof(Edge) + 2 * sizeof(std::int32_t);
   const std::uint64_t slots = std::uint64_t(std::int64_t{edges.max_node} + 1);
   const std::uint64_t lines = edges.edges.size();
-  return {slots * (kPerNode + (counting ? kCountingPerNode : 0)),
-          lines * (kPerEdge + (counting ? kCountingPerEdge : 0)) +
-              std::uint64_t(largest_pattern(edges.max_node, lines)) * kPerLevel};
+  if (!counting) {
+    // Listing: ListingSearch's tables on top of the graph's.
+    return {slots * kGraphPerNode, lines * kGraphPerEdge + ListingSearch::bytes_needed(std::int64_t(slots),
+                                                                                       2 * std::int64_t(lines))};
+  }
+  // Counting: by node slot seen, unseen, the candidates, the pruned and pruned_at; by level of the
+  // deepest pattern a frame. It also splits the graph into components and orders each one:
+  // component marks and lists and the order heuristics' tables by node, and a copy of the
+  // component's edges with heap entries by edge.
+  constexpr std::uint64_t kCountingPerNode =
+      sizeof(std::uint8_t) + sizeof(std::int32_t) + 2 * sizeof(std::int64_t) + sizeof(std::int32_t) + 64;
+  constexpr std::uint64_t kCountingPerEdge = 80;
+  return {slots * (kGraphPerNode + kCountingPerNode),
+          lines * (kGraphPerEdge + kCountingPerEdge) +
+              std::uint64_t(largest_pattern(edges.max_node, lines)) * sizeof(Frame)};
 }
 
 namespace {
@@ -87,12 +89,11 @@ Miner::Miner(EdgeList edges, const std::string& graph_name, const RunOptions& op
   check_memory(graph_name, edges, options.output_name.empty());
   graph_ = build_graph(edges, get_max_node(edges));
   edges = EdgeList{};  // released before the search's tables take their memory
-  allocate_state();
+  max_node_ = std::int32_t(graph_.node_slots() - 1);
   output_.open(options.output_name, {graph_name});
 }
 
 void Miner::allocate_state() {
-  max_node_ = std::int32_t(graph_.node_slots() - 1);
   const auto slots = std::size_t(graph_.node_slots());
   seen_.assign(slots, 0);
   candidates_.assign(slots, 0);
@@ -110,22 +111,20 @@ void Miner::process() {
   }
 }
 
-// The search from one root, in four phases: visit a pattern (prune the candidates that may not
-// follow the node added last, then count or write it), extend it by its next candidate, and, when
-// none is left, put the pruned back and return to the parent pattern.
-//
-// Counting (kCounting) needs no order and no lines: it also sets aside the free candidates, whose
-// neighbours are all seen already: every pattern of the branch exists with and without each of
-// them, so a branch with f free candidates is visited once and counted 2^f times. A counting
+// The counting search from one root, in four phases: visit a pattern (prune the candidates that may
+// not follow the node added last, then count it), extend it by its next candidate, and, when none
+// is left, put the pruned back and return to the parent pattern. Counting needs no order, and it
+// sets aside the free candidates, whose neighbours are all seen already: every pattern of the branch
+// exists with and without each of them, so a branch with f free candidates is visited once and
+// counted 2^f times. A finished root stays seen, so that no later root takes it as a candidate. The
 // search gives up after its step limit.
 //
 // The state is held in this object for the root's whole search, and every method is inlined into
 // run() and run() into its caller, so that the object lives in registers: stores through the marks
 // and the counts of unseen neighbours could otherwise alias its counters and force reloads.
-template <bool kCounting>
-class RootSearch {
+class CountingSearch {
  public:
-  RootSearch(Miner& miner, std::int32_t root, PatternCount* total)
+  CountingSearch(Miner& miner, std::int32_t root, PatternCount& total)
       : miner_(miner),
         root_(root),
         total_(total),
@@ -134,14 +133,12 @@ class RootSearch {
         pruned_(miner.pruned_.data()),
         slot_of_pruned_(miner.pruned_at_.data()),
         unseen_(miner.unseen_.data()),
-        text_(miner.pattern_text_.data()),
         neighbours_(miner.graph_.neighbours.data()),
         offsets_(miner.graph_.offsets.data()),
         frames_(miner.frames_.data()),
-        writing_(!kCounting && miner.output_.enabled()),
         steps_(miner.steps_left_) {}
 
-  // Returns false when a counting search runs out of steps before the root is done.
+  // Returns false when the search runs out of steps before the root is done.
   [[gnu::always_inline]] bool run() {
     start();
     for (;;) {
@@ -158,42 +155,20 @@ class RootSearch {
   }
 
  private:
-  [[gnu::always_inline]] void discover(std::int32_t node) {
-    if constexpr (kCounting) {
-      miner_.see(node);
-    } else {
-      is_seen_[node] = 1;
-    }
-  }
-
-  [[gnu::always_inline]] void forget(std::int64_t candidate_key) {
-    if constexpr (kCounting) {
-      miner_.unsee(node_of(candidate_key));
-    } else {
-      is_seen_[node_of(candidate_key)] = 0;
-    }
-  }
-
-  std::uint32_t append_text(std::uint32_t at, std::int32_t node) {
-    char* end = std::to_chars(text_ + at, text_ + at + 11, node).ptr;
-    *end++ = ' ';
-    return std::uint32_t(end - text_);
-  }
-
   // The root alone: its neighbours are the candidates.
   [[gnu::always_inline]] void start() {
-    discover(root_);
+    miner_.see(root_);
     for (std::size_t k = offsets_[root_]; k < offsets_[root_ + 1]; ++k) {
       const std::int32_t u = neighbours_[k];
-      if (is_seen_[u] != 0) continue;  // counting: a root already done
-      discover(u);
+      if (is_seen_[u] != 0) continue;  // a root already done
+      miner_.see(u);
       candidates_[candidate_count_++] = make_key(1, u, root_);
     }
-    frames_[0] = Miner::Frame{root_, 0, 0, 0, writing_ ? append_text(0, root_) : 0, 0};
+    frames_[0] = Miner::Frame{root_, 0, 0, 0, 0};
   }
 
-  // A new pattern: prunes the candidates that may not follow the node added last (and, counting,
-  // sets the free ones aside the same way), then counts or writes the pattern.
+  // A new pattern: prunes the candidates that may not follow the node added last, sets the free
+  // ones aside the same way, and counts the pattern. False when out of steps.
   [[gnu::always_inline]] bool visit() {
     Miner::Frame& frame = frames_[depth_];
     frame.pruned_base = pruned_count_;
@@ -203,11 +178,9 @@ class RootSearch {
     for (std::int32_t i = 0; i < candidate_count_;) {
       const std::int64_t u = candidates_[i];
       bool keep = u > last_key;
-      if constexpr (kCounting) {
-        if (keep && unseen_[node_of(u)] == 0) {
-          keep = false;
-          ++free_count;
-        }
+      if (keep && unseen_[node_of(u)] == 0) {
+        keep = false;
+        ++free_count;
       }
       if (keep) {
         ++i;
@@ -217,17 +190,9 @@ class RootSearch {
         slot_of_pruned_[node_of(u)] = i;
       }
     }
-    if constexpr (kCounting) {
-      if (steps_-- == 0) return false;
-      frame.exponent = (depth_ == 0 ? 0 : frames_[depth_ - 1].exponent) + free_count;
-      total_->add_power_of_two(frame.exponent);
-    } else {
-      ++patterns_;
-      if (writing_) {
-        text_[frame.text_end] = '\n';
-        miner_.output_.write(text_, frame.text_end + 1);
-      }
-    }
+    if (steps_-- == 0) return false;
+    frame.exponent = (depth_ == 0 ? 0 : frames_[depth_ - 1].exponent) + free_count;
+    total_.add_power_of_two(frame.exponent);
     return true;
   }
 
@@ -245,14 +210,13 @@ class RootSearch {
     for (std::size_t k = offsets_[v_node]; k < offsets_[v_node + 1]; ++k) {
       const std::int32_t w = neighbours_[k];
       if (is_seen_[w] == 0) {
-        discover(w);
+        miner_.see(w);
         candidates_[candidate_count_++] = make_key(child_level, w, root_);
       }
     }
     Miner::Frame& child = frames_[++depth_];
     child.key = v;
     child.brought_base = brought_base;
-    if (writing_) child.text_end = append_text(frame.text_end, v_node);
     return true;
   }
 
@@ -272,7 +236,7 @@ class RootSearch {
     const Miner::Frame& frame = frames_[depth_];
     const std::int64_t v = frame.key;
     const std::int32_t brought_base = frame.brought_base;
-    for (std::int32_t k = brought_base; k < candidate_count_; ++k) forget(candidates_[k]);
+    for (std::int32_t k = brought_base; k < candidate_count_; ++k) miner_.unsee(node_of(candidates_[k]));
     candidate_count_ = brought_base;
     Miner::Frame& parent = frames_[--depth_];
     const std::int32_t j = parent.next_slot;
@@ -281,42 +245,38 @@ class RootSearch {
     parent.next_slot = j + 1;
   }
 
-  // The candidates are the root's neighbours again, exactly those it discovered. A finished root
-  // stays seen while counting, so that no later root takes it as a candidate.
+  // The candidates are the root's neighbours again, exactly those it discovered; the root stays seen.
   [[gnu::always_inline]] void finish() {
-    for (std::int32_t k = 0; k < candidate_count_; ++k) forget(candidates_[k]);
-    if constexpr (!kCounting) is_seen_[root_] = 0;
-    miner_.pattern_count_ += patterns_;
+    for (std::int32_t k = 0; k < candidate_count_; ++k) miner_.unsee(node_of(candidates_[k]));
     miner_.steps_left_ = steps_;
   }
 
   Miner& miner_;
   const std::int32_t root_;
-  PatternCount* const total_;
+  PatternCount& total_;
   std::uint8_t* const is_seen_;
   std::int64_t* const candidates_;
   std::int64_t* const pruned_;
   std::int32_t* const slot_of_pruned_;
   const std::int32_t* const unseen_;
-  char* const text_;
   const std::int32_t* const neighbours_;
   const std::size_t* const offsets_;
   Miner::Frame* const frames_;
-  const bool writing_;
   std::int32_t candidate_count_ = 0;
   std::int32_t pruned_count_ = 0;
   std::int32_t depth_ = 0;
-  std::uint64_t patterns_ = 0;
   std::uint64_t steps_;
 };
 
 std::uint64_t Miner::enumerate() {
-  // Each node's text is at most as wide as max_node's, plus its space; one more byte for the line end.
-  const std::size_t widest = std::to_string(std::max(max_node_, 0)).size() + 1;
-  pattern_text_.assign(frames_.size() * widest + 1, '\0');
-  for (std::int32_t root = 1; root <= max_node_; ++root) RootSearch<false>(*this, root, nullptr).run();
+  ListingSearch search(graph_);
+  ListingSearch::BlockSink sink;
+  if (output_.enabled()) {
+    sink = [this](std::span<const char> block) { output_.write_block(block.data(), block.size()); };
+  }
+  const std::uint64_t lines = search.list_all(sink);
   output_.finish();
-  return pattern_count_;
+  return lines;
 }
 
 // Counting needs no order, so each connected component is counted on its own, by the cheaper of
@@ -330,6 +290,7 @@ std::uint64_t Miner::enumerate() {
 // narrow enough the dynamic program, racing the search (see count_component) within a memory
 // budget; whatever is left over goes to the search without a limit.
 std::string Miner::count(CountRoad road, FrontierStats* stats) {
+  allocate_state();
   unseen_.assign(seen_.size(), 0);
   for (std::int32_t u = 0; u <= max_node_; ++u) unseen_[std::size_t(u)] = std::int32_t(graph_.of(u).size());
   if (max_node_ >= 0) see(0);  // node 0 is never part of a pattern
@@ -400,7 +361,7 @@ bool Miner::search_component(std::span<const std::int32_t> roots, std::uint64_t 
   PatternCount patterns(std::uint32_t(roots.size()));
   steps_left_ = step_limit;
   for (const std::int32_t root : roots) {
-    if (RootSearch<true>(*this, root, &patterns).run()) continue;
+    if (CountingSearch(*this, root, patterns).run()) continue;
     // Out of steps: every mark of this component goes, and the counts of unseen neighbours with it.
     for (const std::int32_t u : roots) seen_[std::size_t(u)] = 0;
     for (const std::int32_t u : roots) {

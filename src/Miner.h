@@ -8,16 +8,14 @@
 // from its smallest node. Candidates that fail it are pruned for the branch and put back when the
 // branch ends. A pattern line lists its nodes in the order they joined: by level, then by number.
 //
-// All state lives in arrays sized once before the search; the search allocates nothing. Candidates
-// are stored as their keys, the node number in the low 32 bits, so pruning reads one array in order.
-// A candidate leaves its slot by moving the last candidate into it, and every change is undone in
-// constant time: the pruned and the newly discovered nodes sit on the tops of two stacks whose
-// heights each depth records. The recursion is an explicit stack of frames, so the depth of the
-// search (the size of the largest pattern) does not depend on the process stack.
-//
-// Invariant between roots of the writing search: no node is seen, and both stacks are empty.
-//
-// Counting without writing needs neither the order nor the patterns themselves: see count().
+// Writing the patterns goes through ListingSearch (ListingSearch.h). Counting without writing needs
+// neither the order nor the patterns themselves: see count(). The counting search keeps its state
+// in arrays sized once before it starts, and allocates nothing. Candidates are stored as their keys,
+// the node number in the low 32 bits, so pruning reads one array in order. A candidate leaves its
+// slot by moving the last candidate into it, and every change is undone in constant time: the pruned
+// and the newly discovered nodes sit on the tops of two stacks whose heights each depth records. The
+// recursion is an explicit stack of frames, so the depth of the search (the size of the largest
+// pattern) does not depend on the process stack.
 #pragma once
 
 #include <gmpxx.h>
@@ -29,6 +27,7 @@
 
 #include "FrontierCount.h"
 #include "Graph.h"
+#include "ListingSearch.h"
 #include "Options.h"
 #include "Output.h"
 #include "PatternCount.h"
@@ -74,11 +73,9 @@ class Miner {
     std::int32_t next_slot;     // the candidate slot to extend by next
     std::int32_t pruned_base;   // height of the pruned stack before this frame pruned
     std::int32_t brought_base;  // candidate count before the node added last brought its neighbours
-    std::uint32_t text_end;     // writing: length of the pattern's text, up to this node's space
-    std::uint32_t exponent;     // counting: this pattern stands for 2^exponent patterns
+    std::uint32_t exponent;     // this pattern stands for 2^exponent patterns
   };
-  template <bool kCounting>
-  friend class RootSearch;
+  friend class CountingSearch;
 
   void allocate_state();
   void count_component(std::span<const std::int32_t> component, CountRoad road, FrontierCounter& frontier,
@@ -91,14 +88,13 @@ class Miner {
 
   AdjacencyList graph_;
   std::int32_t max_node_ = -1;
+  // The counting search's state, allocated when it starts.
   std::vector<std::uint8_t> seen_;        // in the pattern, a candidate, or pruned, from this root
-  std::vector<std::int32_t> unseen_;      // counting: neighbours not seen
+  std::vector<std::int32_t> unseen_;      // neighbours not seen
   std::vector<std::int64_t> candidates_;  // keys
   std::vector<std::int64_t> pruned_;      // keys
   std::vector<std::int32_t> pruned_at_;   // by node: the candidate slot a pruned node left
   std::vector<Frame> frames_;             // one per node of the current pattern
-  std::vector<char> pattern_text_;        // "r a b " of the current pattern, grown and cut with it
-  std::uint64_t pattern_count_ = 0;
-  std::uint64_t steps_left_ = 0;  // counting: patterns the search may still visit
+  std::uint64_t steps_left_ = 0;          // patterns the counting search may still visit
   PatternOutput output_;
 };

@@ -37,6 +37,12 @@ class PatternOutput {
     used_ += size;
   }
 
+  // Writes a block of whole lines without copying it, after what is buffered.
+  void write_block(const char* data, std::size_t size) {
+    flush();
+    write_all(data, size);
+  }
+
   // Writes out what is buffered and closes a file. Throws QuarnError on any failure.
   void finish();
 

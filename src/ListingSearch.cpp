@@ -1,0 +1,430 @@
+#include "ListingSearch.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cstring>
+
+namespace {
+
+template <class Key>
+constexpr int kLevelShift = sizeof(Key) == 2 ? 8 : 32;
+
+// Nodes below the root can never join a pattern of this root. They get the key of a level-0 node,
+// which no pattern node's key is ever below, so the one key comparison also tests for the root.
+template <class Key>
+inline Key make_key(std::uint64_t level, std::int32_t node, std::int32_t root) {
+  return node < root ? Key(node) : Key((level << kLevelShift<Key>) | std::uint64_t(node));
+}
+template <class Key>
+inline std::int32_t node_of(Key key) {
+  return std::int32_t(std::uint64_t(key) & ((std::uint64_t(1) << kLevelShift<Key>)-1));
+}
+template <class Key>
+inline std::uint64_t level_of(Key key) {
+  return std::uint64_t(key) >> kLevelShift<Key>;
+}
+
+constexpr std::size_t kBlockBytes = std::size_t(1) << 20;
+constexpr std::size_t kLabelBytes = 16;
+constexpr std::size_t kSlack = 64;  // lines are copied 64 bytes or 16 at a time, labels stored 16 at a time
+constexpr std::size_t kMaskBits = 64;
+
+// Removes the candidates whose key is not above last, each by moving the last candidate into its
+// slot, as the search defines it; returns the number left, and sets largest to the largest key.
+//
+// The result in closed form: with k candidates kept, those in the first k slots stay, and the
+// slots of the removed among them take the kept from slot k on, the last first. So one pass makes
+// a mask of the kept, and only the holes cost a branch.
+template <class Key>
+inline std::uint32_t prune(Key* list, std::uint32_t size, Key last, std::uint64_t& largest) {
+  if (size > kMaskBits) {
+    std::uint32_t i = 0;
+    while (i < size) {
+      if (list[i] > last) {
+        ++i;
+      } else {
+        list[i] = list[--size];
+      }
+    }
+    largest = size == 0 ? 0 : *std::max_element(list, list + size);
+    return size;
+  }
+  // Whole groups of 8 slots, the ones past the list masked out: the arena has room past the last list.
+  std::uint64_t kept = 0;
+  Key top = 0;
+  for (std::uint32_t group = 0; group < size; group += 8) {
+    for (std::uint32_t i = group; i < group + 8; ++i) {
+      const Key key = i < size ? list[i] : Key(0);
+      kept |= std::uint64_t(key > last) << i;
+      top = std::max(top, key);
+    }
+  }
+  largest = top;  // kept whenever anything is
+  const std::uint32_t count = std::uint32_t(std::popcount(kept));
+  const std::uint64_t front = count == kMaskBits ? ~std::uint64_t(0) : (std::uint64_t(1) << count) - 1;
+  std::uint64_t holes = ~kept & front;
+  std::uint64_t movers = kept & ~front;
+  while (holes != 0) {
+    const int from = 63 - std::countl_zero(movers);
+    list[std::countr_zero(holes)] = list[from];
+    holes &= holes - 1;
+    movers ^= std::uint64_t(1) << from;
+  }
+  return count;
+}
+
+// Copies whole 16-byte chunks: the destination and the source have room for the overshoot.
+// Lines of up to 64 bytes, the most common, take no branch.
+inline char* copy_chunks(char* out, const char* text, std::size_t size) {
+  std::memcpy(out, text, 64);
+  for (std::size_t i = 64; i < size; i += 16) std::memcpy(out + i, text + i, 16);
+  return out + size;
+}
+
+// Appends a pattern's line: the text of its parent, then its last node's label and line end.
+inline char* append_line(char* out, const char* parent_text, std::uint32_t parent_end,
+                         const std::array<char, 16>& label) {
+  copy_chunks(out, parent_text, parent_end);
+  std::memcpy(out + parent_end, label.data(), kLabelBytes);
+  return out + parent_end + std::uint32_t(label[15]) + 1;
+}
+
+template <int kWords>
+inline std::uint32_t has_bit(const std::array<std::uint64_t, 2>& words, std::int32_t node) {
+  if constexpr (kWords == 1) {
+    return std::uint32_t(words[0] >> node) & 1;
+  } else {
+    return std::uint32_t(words[std::size_t(node) >> 6] >> (node & 63)) & 1;
+  }
+}
+
+std::int64_t largest_pattern(std::int64_t node_slots, std::int64_t adjacency_entries) {
+  return std::max<std::int64_t>(0, std::min(node_slots - 1, adjacency_entries / 2 + 1));
+}
+
+}  // namespace
+
+ListingSearch::ListingSearch(const AdjacencyList& graph, SizeBounds bounds) : graph_(graph), bounds_(bounds) {
+  const std::int64_t slots = graph.node_slots();
+  const std::int64_t depth = std::min(largest_pattern(slots, std::int64_t(graph.neighbours.size())),
+                                      std::max<std::int64_t>(bounds.max, 1));
+  variant_ = slots <= 64 ? 1 : slots <= 128 ? 2 : 0;
+  frames_.resize(std::size_t(depth) + 1);
+  // Room for a chain of lists as long as the graph, and for copying whole chunks past the last list.
+  const std::size_t arena = std::size_t(slots) + graph.neighbours.size() + 64;
+  if (variant_ == 0) {
+    long_keys_.resize(arena);
+    seen_.assign(std::size_t(slots), 0);
+    marks_.resize(std::size_t(slots));
+  } else {
+    short_keys_.resize(arena);
+    neighbour_bits_.assign(std::size_t(slots), Words{});
+    for (std::int32_t u = 0; u < slots; ++u) {
+      for (const std::int32_t w : graph.of(u)) {
+        neighbour_bits_[std::size_t(u)][std::size_t(w) >> 6] |= std::uint64_t(1) << (w & 63);
+      }
+    }
+  }
+  labels_.resize(std::size_t(slots));
+  std::size_t widest = 1;
+  for (std::int32_t u = 0; u < slots; ++u) {
+    std::array<char, 16>& label = labels_[std::size_t(u)];
+    char* end = std::to_chars(label.data(), label.data() + 11, u).ptr;
+    *end++ = ' ';
+    *end = '\n';
+    label[15] = char(end - label.data());
+    widest = std::max(widest, std::size_t(label[15]));
+  }
+  const std::size_t longest_line = std::size_t(depth) * widest + 1;
+  text_.assign(longest_line + kSlack, '\0');
+  block_.resize(std::max(kBlockBytes, 2 * longest_line) + longest_line + kSlack);
+  out_ = block_.data();
+  out_limit_ = block_.data() + block_.size() - (longest_line + kSlack);
+}
+
+std::uint64_t ListingSearch::bytes_needed(std::int64_t node_slots, std::int64_t adjacency_entries) {
+  const std::uint64_t slots = std::uint64_t(std::max<std::int64_t>(node_slots, 0));
+  const std::uint64_t depth = std::uint64_t(largest_pattern(node_slots, adjacency_entries)) + 1;
+  // A label, an arena key, a seen mark and a mark stack entry, or the neighbours as bits.
+  const std::uint64_t per_node =
+      kLabelBytes + sizeof(std::uint64_t) + 1 + sizeof(std::int32_t) + sizeof(Words);
+  // A frame, and the widest text of a node in the pattern's text and thrice in the block.
+  const std::uint64_t per_depth = sizeof(Frame) + 4 * 12;
+  return slots * per_node + std::uint64_t(adjacency_entries) * sizeof(std::uint64_t) + depth * per_depth +
+         kBlockBytes;
+}
+
+std::uint64_t ListingSearch::list_all(const BlockSink& sink) {
+  std::uint64_t lines = 0;
+  for (std::int32_t root = 1; root < graph_.node_slots(); ++root) {
+    lines += dispatch(root, {}, 0, std::numeric_limits<std::uint32_t>::max(), true, sink);
+  }
+  flush();
+  return lines;
+}
+
+std::uint64_t ListingSearch::list_part(const Part& part, const BlockSink& sink) {
+  if (part.root < 1 || part.root >= graph_.node_slots()) return 0;
+  const std::uint64_t lines =
+      dispatch(part.root, part.path, part.first_child, part.last_child, part.own_line, sink);
+  flush();
+  return lines;
+}
+
+std::uint32_t ListingSearch::child_count(std::int32_t root, std::span<const std::uint32_t> path) {
+  if (root < 1 || root >= graph_.node_slots()) return 0;
+  switch (variant_) {
+    case 1:
+      return count_children<Small>(root, path);
+    case 2:
+      return count_children<Medium>(root, path);
+    default:
+      return count_children<Large>(root, path);
+  }
+}
+
+std::uint64_t ListingSearch::dispatch(std::int32_t root, std::span<const std::uint32_t> path,
+                                      std::uint32_t first_child, std::uint32_t last_child, bool own_line,
+                                      const BlockSink& sink) {
+  sink_ = &sink;
+  const bool writing = bool(sink);
+  switch (variant_ * 2 + (writing ? 1 : 0)) {
+    case 3:
+      return run<Small, true>(root, path, first_child, last_child, own_line);
+    case 2:
+      return run<Small, false>(root, path, first_child, last_child, own_line);
+    case 5:
+      return run<Medium, true>(root, path, first_child, last_child, own_line);
+    case 4:
+      return run<Medium, false>(root, path, first_child, last_child, own_line);
+    case 1:
+      return run<Large, true>(root, path, first_child, last_child, own_line);
+    default:
+      return run<Large, false>(root, path, first_child, last_child, own_line);
+  }
+}
+
+void ListingSearch::flush() {
+  if (out_ != block_.data() && sink_ != nullptr && *sink_) {
+    (*sink_)(std::span<const char>(block_.data(), std::size_t(out_ - block_.data())));
+  }
+  out_ = block_.data();
+}
+
+template <class Key>
+std::vector<Key>& ListingSearch::arena() {
+  if constexpr (sizeof(Key) == 2) {
+    return short_keys_;
+  } else {
+    return long_keys_;
+  }
+}
+
+template <class V>
+void ListingSearch::enter_root(std::int32_t root) {
+  using Key = typename V::Key;
+  root_ = root;
+  Frame& f = frames_[0];
+  f.marks = mark_count_;
+  if constexpr (V::kWords == 0) {
+    seen_[std::size_t(root)] = 1;
+    marks_[mark_count_++] = root;
+  } else {
+    above_root_ = Words{};
+    for (std::int32_t u = root + 1; u < std::int32_t(graph_.node_slots()); ++u) {
+      above_root_[std::size_t(u) >> 6] |= std::uint64_t(1) << (u & 63);
+    }
+    f.seen = neighbour_bits_[std::size_t(root)];
+    f.seen[std::size_t(root) >> 6] |= std::uint64_t(1) << (root & 63);
+  }
+  Key* list = arena<Key>().data();
+  std::uint32_t size = 0;
+  for (const std::int32_t w : graph_.of(root)) {
+    if constexpr (V::kWords == 0) {
+      seen_[std::size_t(w)] = 1;
+      marks_[mark_count_++] = w;
+    }
+    list[size++] = make_key<Key>(1, w, root);
+  }
+  f.list = 0;
+  f.size = prune(list, size, Key(root), f.largest);
+  f.next = 0;
+  f.end = f.size;
+  std::memcpy(text_.data(), labels_[std::size_t(root)].data(), kLabelBytes);
+  f.text_end = std::uint32_t(labels_[std::size_t(root)][15]);
+}
+
+// Builds the state of the child at this slot in the next frame: the list copied one level down with
+// the slot refilled by the last candidate, the node's new neighbours, then the prune.
+template <class V>
+void ListingSearch::enter_child(std::uint32_t depth, std::uint32_t slot) {
+  using Key = typename V::Key;
+  const Frame& f = frames_[depth];
+  Frame& child = frames_[depth + 1];
+  std::vector<Key>& keys = arena<Key>();
+  const std::int32_t node = node_of(keys[f.list + slot]);
+  const std::span<const std::int32_t> neighbours = graph_.of(node);
+  const std::size_t need = f.list + 2 * std::size_t(f.size) + neighbours.size() + 64;
+  if (need > keys.size()) keys.resize(std::max(need, 2 * keys.size()));
+  const Key* list = keys.data() + f.list;
+  Key* next = keys.data() + f.list + f.size;
+  const Key v = list[slot];
+  if constexpr (sizeof(Key) == 2) {
+    // Whole chunks of 8 keys: the arena has room past the last list.
+    for (std::uint32_t i = 0; i < f.size; i += 8) std::memmove(next + i, list + i, 16);
+  } else {
+    std::copy(list, list + f.size, next);
+  }
+  next[slot] = list[f.size - 1];
+  std::uint32_t size = f.size - 1;
+  const std::uint64_t level = level_of(v) + 1;
+  child.marks = mark_count_;
+  if constexpr (V::kWords == 0) {
+    for (const std::int32_t w : neighbours) {
+      if (seen_[std::size_t(w)] != 0) continue;
+      seen_[std::size_t(w)] = 1;
+      marks_[mark_count_++] = w;
+      next[size++] = make_key<Key>(level, w, root_);
+    }
+  } else {
+    for (const std::int32_t w : neighbours) {
+      next[size] = make_key<Key>(level, w, root_);
+      size += 1 - has_bit<V::kWords>(f.seen, w);
+    }
+    for (std::size_t k = 0; k < V::kWords; ++k)
+      child.seen[k] = f.seen[k] | neighbour_bits_[std::size_t(node)][k];
+  }
+  child.list = f.list + f.size;
+  child.size = prune(next, size, v, child.largest);
+  child.next = 0;
+  child.end = child.size;
+  std::memcpy(text_.data() + f.text_end, labels_[std::size_t(node)].data(), kLabelBytes);
+  child.text_end = f.text_end + std::uint32_t(labels_[std::size_t(node)][15]);
+}
+
+template <class V>
+void ListingSearch::leave(std::uint32_t depth) {
+  if constexpr (V::kWords == 0) {
+    const std::uint32_t base = frames_[depth].marks;
+    for (std::uint32_t k = base; k < mark_count_; ++k) seen_[std::size_t(marks_[k])] = 0;
+    mark_count_ = base;
+  }
+}
+
+// Whether the node at the end of this chain would bring a neighbour that can join a pattern.
+template <class V>
+bool ListingSearch::brings_candidates(const Frame& f, std::int32_t node) const {
+  if constexpr (V::kWords == 0) {
+    for (const std::int32_t w : graph_.of(node)) {
+      if (seen_[std::size_t(w)] == 0 && w > root_) return true;
+    }
+    return false;
+  } else {
+    std::uint64_t any = 0;
+    for (std::size_t k = 0; k < V::kWords; ++k) {
+      any |= neighbour_bits_[std::size_t(node)][k] & ~f.seen[k] & above_root_[k];
+    }
+    return any != 0;
+  }
+}
+
+template <class V>
+bool ListingSearch::descend(std::int32_t root, std::span<const std::uint32_t> path) {
+  enter_root<V>(root);
+  std::uint32_t depth = 0;
+  for (const std::uint32_t slot : path) {
+    if (slot >= frames_[depth].size || std::int64_t(depth) + 2 > bounds_.max) {
+      leave<V>(0);
+      return false;
+    }
+    enter_child<V>(depth, slot);
+    ++depth;
+  }
+  return true;
+}
+
+template <class V>
+std::uint32_t ListingSearch::count_children(std::int32_t root, std::span<const std::uint32_t> path) {
+  if (!descend<V>(root, path)) return 0;
+  const bool at_max = std::int64_t(path.size()) + 1 >= bounds_.max;
+  const std::uint32_t children = at_max ? 0 : frames_[path.size()].size;
+  leave<V>(0);
+  return children;
+}
+
+template <class V, bool kWriting>
+std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_t> path,
+                                 std::uint32_t first_child, std::uint32_t last_child, bool own_line) {
+  using Key = typename V::Key;
+  if (!descend<V>(root, path)) return 0;
+  const std::uint32_t base = std::uint32_t(path.size());
+  const std::int64_t min_size = bounds_.min;
+  const std::int64_t max_size = bounds_.max;
+  std::uint64_t lines = 0;
+  // Locals, not members: stores through char pointers would make the compiler reload members.
+  char* out = out_;
+  const char* const out_limit = out_limit_;
+  const char* const text = text_.data();
+  const std::array<char, 16>* const labels = labels_.data();
+  auto flush_if_full = [&] {
+    if (out > out_limit) {
+      out_ = out;
+      flush();
+      out = out_;
+    }
+  };
+
+  Frame* f = &frames_[base];
+  if (own_line && std::int64_t(base) + 1 >= min_size) {
+    ++lines;
+    if constexpr (kWriting) {
+      out = copy_chunks(out, text, f->text_end + 1);
+      flush_if_full();
+    }
+  }
+  f->next = std::min(first_child, f->size);
+  f->end = std::int64_t(base) + 1 >= max_size ? f->next : std::min(last_child, f->size);
+  std::uint32_t depth = base;
+  for (;;) {
+    // The children of the pattern in frame f, from its next slot, until one has children of its own.
+    const Key* const list = arena<Key>().data() + f->list;
+    const std::uint32_t end = f->end;
+    const std::uint32_t text_end = f->text_end;
+    const Key largest = Key(f->largest);
+    const std::int64_t size = std::int64_t(depth) + 2;
+    const bool write_children = size >= min_size;
+    const bool children_are_leaves = size >= max_size;
+    std::uint32_t slot = f->next;
+    bool descended = false;
+    while (slot < end) {
+      // A new pattern. A check that a job should stop would go here.
+      const Key v = list[slot++];
+      const std::int32_t node = node_of(v);
+      if (write_children) {
+        ++lines;
+        if constexpr (kWriting) {
+          out = append_line(out, text, text_end, labels[node]);
+          flush_if_full();
+        }
+      }
+      if (children_are_leaves) continue;
+      // Only the candidate with the largest key can leave its child without candidates.
+      if ((v == largest) & !brings_candidates<V>(*f, node)) continue;
+      f->next = slot;
+      enter_child<V>(depth, slot - 1);
+      descended = true;
+      break;
+    }
+    if (descended) {
+      f = &frames_[++depth];
+      continue;
+    }
+    leave<V>(depth);
+    if (depth == base) break;
+    f = &frames_[--depth];
+  }
+  if (base > 0) leave<V>(0);
+  out_ = out;
+  return lines;
+}

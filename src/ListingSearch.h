@@ -1,0 +1,133 @@
+// CIS listing: every connected induced subgraph as a line, in the fixed order of the search that
+// Miner.h describes (roots 1..N, depth first, candidates in slot order, pruned by key).
+//
+// A pattern's state is its candidate list (in slot order, already pruned against its last node),
+// the set of nodes seen in its chain, the key of its last node, and its text. A child's state is
+// built from its parent's, one level down: the parent's list with the child's slot refilled by the
+// last candidate, then the child's new neighbours in adjacency order, then the prune. The parent's
+// list is never changed, so leaving a child undoes nothing but the marks of the nodes it saw.
+//
+// Rebuilding a pattern's state: start from its root's state and take, at each step, the child at the
+// next slot of the pattern's path of slots (the slot of each node in its parent's candidate list).
+// list_part does that, then lists a range of the pattern's children; a job split off the search is
+// such a range, and the jobs of one pattern's ranges, in order, give its lines in order.
+//
+// All tables are sized at construction, except the arena of candidate lists, which starts at the
+// size of the graph and doubles when a chain of lists outgrows it: a list of c candidates has at
+// least 2^c patterns below it, so only a listing that could never finish, or one cut short by a
+// maximum size, needs more. Nothing is allocated per pattern, and the depth of the search is an
+// explicit stack of frames, independent of the process stack.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <span>
+#include <vector>
+
+#include "helpers.h"
+
+// The sizes of the patterns to list. A pattern of max nodes is a leaf of the search.
+struct SizeBounds {
+  std::int64_t min = 1;
+  std::int64_t max = std::numeric_limits<std::int64_t>::max();
+};
+
+class ListingSearch {
+ public:
+  // Receives the lines in whole blocks, in order.
+  using BlockSink = std::function<void(std::span<const char>)>;
+
+  // A part of one root's listing. The listing of a pattern is its line, then the listings of its
+  // children in slot order; a part is the listings of the children [first_child, last_child) of
+  // the pattern reached from root by path, after the pattern's own line if own_line.
+  struct Part {
+    std::int32_t root = 1;
+    std::vector<std::uint32_t> path;  // slots, one per node after the root
+    std::uint32_t first_child = 0;
+    std::uint32_t last_child = std::numeric_limits<std::uint32_t>::max();
+    bool own_line = true;  // with the pattern's own line, which comes before its children's
+  };
+
+  // The search reads the graph where it is: it must outlive the search.
+  explicit ListingSearch(const AdjacencyList& graph, SizeBounds bounds = {});
+  ListingSearch(AdjacencyList&& graph, SizeBounds bounds = {}) = delete;
+
+  // Lists every root's patterns within the bounds, and returns their number. Without a sink, only
+  // counts them.
+  std::uint64_t list_all(const BlockSink& sink);
+  // Lists one part (see Part); a path that leaves the search's patterns lists nothing.
+  std::uint64_t list_part(const Part& part, const BlockSink& sink);
+  // The number of children of the pattern reached from root by path, 0 past the search.
+  std::uint32_t child_count(std::int32_t root, std::span<const std::uint32_t> path);
+
+  // Bytes the search allocates for a graph of these sizes, before any arena growth.
+  static std::uint64_t bytes_needed(std::int64_t node_slots, std::int64_t adjacency_entries);
+
+ private:
+  using Words = std::array<std::uint64_t, 2>;
+
+  // How a search stores keys and seen sets: small graphs keep 16-bit keys (level << 8 | node) and
+  // the seen set as bits in each frame; others 64-bit keys (level << 32 | node) and a mark per node.
+  // A node below the root gets its number alone as key, the key of a level-0 node.
+  template <class KeyType, int kSeenWords>
+  struct Variant {
+    using Key = KeyType;
+    static constexpr int kWords = kSeenWords;
+  };
+  using Small = Variant<std::uint16_t, 1>;   // up to 64 node slots
+  using Medium = Variant<std::uint16_t, 2>;  // up to 128
+  using Large = Variant<std::uint64_t, 0>;
+
+  struct Frame {
+    std::size_t list = 0;        // arena offset of the candidate list
+    std::uint32_t size = 0;      // candidates
+    std::uint32_t next = 0;      // the next slot to extend by
+    std::uint32_t end = 0;       // one past the last slot to extend by
+    std::uint32_t text_end = 0;  // length of the pattern's text
+    std::uint32_t marks = 0;     // marked nodes before this pattern's last node brought its own
+    std::uint64_t largest = 0;   // the largest candidate key: the only child that can be a leaf
+    Words seen{};                // small graphs: the seen set as bits
+  };
+
+  std::uint64_t dispatch(std::int32_t root, std::span<const std::uint32_t> path, std::uint32_t first_child,
+                         std::uint32_t last_child, bool own_line, const BlockSink& sink);
+  template <class V, bool kWriting>
+  std::uint64_t run(std::int32_t root, std::span<const std::uint32_t> path, std::uint32_t first_child,
+                    std::uint32_t last_child, bool own_line);
+  template <class V>
+  bool descend(std::int32_t root, std::span<const std::uint32_t> path);
+  template <class V>
+  std::uint32_t count_children(std::int32_t root, std::span<const std::uint32_t> path);
+  template <class V>
+  void enter_root(std::int32_t root);
+  template <class V>
+  void enter_child(std::uint32_t depth, std::uint32_t slot);
+  template <class V>
+  void leave(std::uint32_t depth);
+  template <class V>
+  bool brings_candidates(const Frame& f, std::int32_t node) const;
+  template <class Key>
+  std::vector<Key>& arena();
+  void flush();
+
+  const AdjacencyList& graph_;
+  SizeBounds bounds_;
+  int variant_ = 0;  // 1: Small, 2: Medium, 0: Large
+  std::int32_t root_ = 0;
+  std::vector<std::uint16_t> short_keys_;  // the arena of candidate lists, Small and Medium
+  std::vector<std::uint64_t> long_keys_;   // the arena of candidate lists, Large
+  std::vector<Frame> frames_;
+  std::vector<std::uint8_t> seen_;  // Large
+  std::vector<std::int32_t> marks_;
+  std::uint32_t mark_count_ = 0;
+  std::vector<Words> neighbour_bits_;  // Small and Medium
+  Words above_root_{};
+  std::vector<std::array<char, 16>> labels_;  // "node \n", its length without the line end in byte 15
+  std::vector<char> text_;
+  std::vector<char> block_;
+  char* out_ = nullptr;
+  char* out_limit_ = nullptr;
+  const BlockSink* sink_ = nullptr;
+};
