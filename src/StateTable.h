@@ -45,13 +45,13 @@ inline std::uint64_t hash_key(Uint128 key) {
 
 // A key no state has: a slot's five bits never reach the fresh label in a canonical key.
 template <class Key>
-constexpr Key kNoState = ~Key(0);
+inline constexpr Key kNoState = ~Key(0);
 
 // What a slot costs beyond itself: a GMP integer also owns its limbs on the heap.
 template <class Count>
-constexpr std::uint64_t kHeapBytes = 0;
+inline constexpr std::uint64_t kHeapBytes = 0;
 template <>
-constexpr std::uint64_t kHeapBytes<mpz_class> = 48;
+inline constexpr std::uint64_t kHeapBytes<mpz_class> = 48;
 
 // The states after a step: open addressing with linear probing over slots that hold the key and
 // its count, so that a lookup costs one cache miss, and a list of the slots in use, so that the next
