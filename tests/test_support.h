@@ -36,6 +36,9 @@ struct RunResult {
   int status = -1;  // exit status, or 128 + signal number
 };
 
+// The path of the quarn binary under test.
+std::string quarn_binary();
+
 // Runs the quarn binary with these arguments (the program name is added).
 RunResult run_quarn(const std::vector<std::string>& args);
 // Runs a shell command line; "$QUARN" in it names the quarn binary.
