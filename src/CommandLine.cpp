@@ -8,6 +8,7 @@
 #include "AttributedMiner.h"
 #include "Miner.h"
 #include "Options.h"
+#include "Output.h"
 #include "helpers.h"
 
 #ifndef QUARN_VERSION
@@ -114,8 +115,8 @@ int run(int argc, char** argv) {
     write_out(std::string(usage.what()) + "\n");
     return 1;
   } catch (const QuarnError& error) {
-    return report(error.what());
+    return report(error.what() + take_unfinished_output_note());
   } catch (const std::bad_alloc&) {
-    return report("out of memory");
+    return report("out of memory" + take_unfinished_output_note());
   }
 }

@@ -2,9 +2,14 @@
 //
 // Pattern lines pass through one large buffer that is written out in whole blocks with write(2).
 // Every write and the final close are checked: a run whose lines did not all reach their destination
-// ends with a QuarnError, never with a count line. A pattern file that quarn created and could not
-// complete (a full disk, or an error anywhere in the search) is removed, so that no incomplete file is
-// left behind looking like a result; devices, FIFOs and standard output are never removed.
+// ends with a QuarnError, never with a count line.
+//
+// A regular file is never written in place: the lines go to a temporary file beside it
+// (".quarn-XXXXXX" in the same folder), which finish() renames over it once it is complete and
+// closed. Until then an existing file is untouched, so a run that fails or is stopped by SIGINT,
+// SIGTERM or SIGHUP leaves it as it was, and the temporary file is removed (a signal handler
+// removes it, then ends the process by the same signal). Devices, FIFOs and standard output are
+// written directly and never removed.
 #pragma once
 
 #include <cstddef>
@@ -13,17 +18,22 @@
 #include <string>
 #include <vector>
 
+struct stat;
+
 class PatternOutput {
  public:
   PatternOutput() = default;  // count only: nothing is written
-  ~PatternOutput();           // removes a created file that finish() did not complete
+  ~PatternOutput();           // removes the temporary file of a run that finish() did not complete
   PatternOutput(const PatternOutput&) = delete;
   PatternOutput& operator=(const PatternOutput&) = delete;
 
   // Opens OUTPUT_FILE; call it only once every input has been read and checked. "" writes nothing
-  // (count only), "-" is standard output. An existing regular file is deleted and created afresh; a device,
-  // FIFO or other special file is opened as it is and never deleted. A directory, or a file that is one of
-  // inputs under any name, is refused.
+  // (count only), "-" is standard output, and so is a name for the file standard output already
+  // writes (/dev/stdout, /proc/self/fd/1). A regular file, new or existing, is written under a
+  // temporary name beside it; a symbolic link is followed, and the file it leads to is the one
+  // replaced. A device, FIFO or other special file is opened as it is. Refused with a QuarnError: a
+  // directory, a file that is one of inputs under any name, and an existing file that this process
+  // may not write (as the shell's ">" refuses it).
   void open(const std::string& name, const std::vector<std::string>& inputs);
 
   bool enabled() const { return fd_ >= 0; }
@@ -43,25 +53,35 @@ class PatternOutput {
     write_all(data, size);
   }
 
-  // Writes out what is buffered and closes a file. Throws QuarnError on any failure.
+  // Writes out what is buffered, closes a file, and puts a temporary file in place of OUTPUT_FILE.
+  // Throws QuarnError on any failure.
   void finish();
 
  private:
+  void open_directly(const std::string& name);
+  void open_replacement(const std::string& name, const struct stat& existing);
+  void open_new_file(const std::string& name);
+  void open_temporary(const std::string& name, const std::string& target, bool replaces);
   void flush();
   void write_through(const char* data, std::size_t size);
   void write_all(const char* data, std::size_t size);
   [[noreturn]] void fail_write(int error);
-  bool remove_created_file();
+  void abandon_temporary();
 
   int fd_ = -1;
   bool owns_fd_ = false;
-  bool created_ = false;  // fd_ is a regular file this run created, identified by device and inode
-  std::uint64_t created_dev_ = 0;
-  std::uint64_t created_ino_ = 0;
-  std::string name_;
+  bool temporary_ = false;  // fd_ is the temporary file that finish() renames to target_
+  std::string target_;      // OUTPUT_FILE with its symbolic links followed
+  std::string name_;        // OUTPUT_FILE as given, for messages
+  std::string left_note_;   // what a run that does not finish says of OUTPUT_FILE
   std::vector<char> buffer_;
   std::size_t used_ = 0;
 };
+
+// What the last PatternOutput destroyed or failed before finish() left of its OUTPUT_FILE, as the end
+// of an error message ("; out.txt was left as it was"), or "" when nothing was at stake; clears it.
+// The command line adds it to every error, whatever part of the run failed.
+std::string take_unfinished_output_note();
 
 // Writes "Patterns: " and the count, then a line end, to standard output.
 void print_count_line(std::uint64_t count);

@@ -315,15 +315,17 @@ std::string shell_words(const std::vector<std::string>& args) {
   return words;
 }
 
-TEST(Output, AFileCutShortByAWriteErrorIsRemoved) {
+// The lines go to a temporary file, renamed over OUTPUT_FILE only when complete: a write that fails
+// leaves the old file as it was (or no file at all) and no temporary file.
+TEST(Output, AWriteErrorLeavesTheOldFileAsItWas) {
   TempDir dir;
   ASSERT_EQ(::symlink(dir.file("target.txt").c_str(), dir.file("dangling.txt").c_str()), 0);
   struct Case {
     std::string output;
-    std::string created;  // the file the run creates, and must remove
+    std::string note;
   };
-  const Case cases[] = {{dir.file("out.txt"), dir.file("out.txt")},
-                        {dir.file("dangling.txt"), dir.file("target.txt")}};
+  const Case cases[] = {{dir.file("out.txt"), "; " + dir.file("out.txt") + " was left as it was"},
+                        {dir.file("dangling.txt"), "; no output file was created"}};
   for (const ManyLines& run_case : many_lines(dir)) {
     for (const Case& c : cases) {
       SCOPED_TRACE(run_case.name + " " + c.output);
@@ -332,11 +334,12 @@ TEST(Output, AFileCutShortByAWriteErrorIsRemoved) {
       const RunResult run =
           run_shell("ulimit -f 1 && $QUARN" + shell_words(run_case.args) + " '" + c.output + "'");
       EXPECT_EQ(run.out, "");
-      EXPECT_EQ(run.err,
-                "quarn: " + c.output + ": cannot write: File too large; the incomplete file was removed\n");
+      EXPECT_EQ(run.err, "quarn: " + c.output + ": cannot write: File too large" + c.note + "\n");
       EXPECT_EQ(run.status, 1);
-      EXPECT_FALSE(stat_of(c.created).exists);
+      EXPECT_EQ(read_file(dir.file("out.txt")), "old");
+      EXPECT_FALSE(stat_of(dir.file("target.txt")).exists);
       EXPECT_EQ(stat_of(dir.file("dangling.txt")).type, S_IFLNK);
+      EXPECT_EQ(run_shell("ls -A '" + dir.path() + "' | grep -c '^\\.quarn-'").out, "0\n");
     }
   }
 }

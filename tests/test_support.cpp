@@ -87,6 +87,10 @@ RunResult spawn_and_wait(const std::vector<std::string>& argv) {
 
 }  // namespace
 
+std::string quarn_binary() {
+  return QUARN_BINARY;
+}
+
 RunResult run_quarn(const std::vector<std::string>& args) {
   std::vector<std::string> argv{QUARN_BINARY};
   argv.insert(argv.end(), args.begin(), args.end());

@@ -38,6 +38,9 @@ struct RunResult {
   std::uint64_t peak_bytes = 0;  // the most memory the process held (its peak resident set)
 };
 
+// The path of the quarn binary under test.
+std::string quarn_binary();
+
 // Runs the quarn binary with these arguments (the program name is added).
 RunResult run_quarn(const std::vector<std::string>& args);
 // Runs a shell command line; "$QUARN" in it names the quarn binary.
