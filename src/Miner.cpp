@@ -37,8 +37,8 @@ Miner::MemoryNeed Miner::memory_needed(const EdgeList& edges, bool counting) {
   const std::uint64_t lines = edges.edges.size();
   if (!counting) {
     // Listing: ListingSearch's tables on top of the graph's.
-    return {slots * kGraphPerNode, lines * kGraphPerEdge + ListingSearch::bytes_needed(std::int64_t(slots),
-                                                                                       2 * std::int64_t(lines))};
+    return {slots * kGraphPerNode, lines * kGraphPerEdge + ListingSearch::bytes_needed(
+                                                               std::int64_t(slots), 2 * std::int64_t(lines))};
   }
   // Counting: by node slot seen, unseen, the candidates, the pruned and pruned_at; by level of the
   // deepest pattern a frame. It also splits the graph into components and orders each one:

@@ -140,7 +140,7 @@ TEST(JobBoard, CountsWithoutWritingAndSplitsOneRootAcrossWorkers) {
       }
     });
     EXPECT_EQ(lines.load() + 1, one_root_lines);  // every line but the root's own
-    EXPECT_EQ(busy_workers.load(), workers);  // every worker got a piece of the one root
+    EXPECT_EQ(busy_workers.load(), workers);      // every worker got a piece of the one root
   }
 }
 
