@@ -147,6 +147,7 @@ void JobBoard::Worker::end_job() {
 }
 
 void JobBoard::Worker::spill(const char* data, std::size_t size) {
+  if (chunk_.empty()) return;  // the run writes no lines
   while (size > 0) {
     const std::size_t part = std::min(chunk_.size() - used_, size);
     std::memcpy(chunk_.data() + used_, data, part);

@@ -142,7 +142,7 @@ TEST(AttributedMiner, FindsExactlyTheMaximalCohesiveSetsOfRandomGraphs) {
   const std::string graph = dir.file("g.txt");
   const std::string attributes = dir.file("a.txt");
   const std::string out = dir.file("out.txt");
-  for (int trial = 0; trial < 300; ++trial) {
+  for (int trial = 0; trial < trials(300); ++trial) {
     const Instance g = random_instance(random);
     SCOPED_TRACE("trial " + std::to_string(trial) + "\n" + g.describe());
     write_file(graph, g.edge_text());
@@ -184,7 +184,7 @@ TEST(AttributedMiner, WritesWhatTheReferenceSearchWritesLineForLine) {
   std::mt19937 random(31337);
   auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
   TempDir dir;
-  for (int trial = 0; trial < 300; ++trial) {
+  for (int trial = 0; trial < trials(300); ++trial) {
     Instance g = random_instance(random);
     g.nodes = uniform(1, 30);
     g.attributes = uniform(1, 70);

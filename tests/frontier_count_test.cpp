@@ -76,7 +76,7 @@ TEST(CountOnly, EveryRoadGivesTheClosedFormAndPublishedCounts) {
 
 TEST(CountOnly, FrontierCountAgreesWithTheSearchOnRandomGraphs) {
   std::mt19937 random(909);
-  for (int trial = 0; trial < 2500; ++trial) {
+  for (int trial = 0; trial < trials(2500); ++trial) {
     EdgeVector edges = random_simple_graph(random, 18, trial % 3 == 0 ? 1.0 : 0.3);
     if (trial % 5 == 0) edges.emplace_back(edges.front());
     if (trial % 7 == 0) edges.emplace_back(edges.back().first, edges.back().first);

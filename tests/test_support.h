@@ -8,6 +8,16 @@
 
 #include "Graph.h"
 
+// The number of random trials a test runs: a fifth under the sanitizers, which run the same
+// checks many times slower.
+constexpr int trials(int count) {
+#ifdef QUARN_SANITIZED
+  return count / 5 > 0 ? count / 5 : 1;
+#else
+  return count;
+#endif
+}
+
 // A fresh folder under /tmp, removed with everything in it at the end of the scope.
 class TempDir {
  public:
