@@ -18,17 +18,22 @@ void terminate(std::string message) {
   throw UsageError(message);
 }
 
+void note(const RunOptions& options, std::string_view message) {
+  if (options.quiet) return;
+  const std::string line = "quarn: note: " + std::string(message) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
 std::string quoted_excerpt(std::string_view text) {
-  constexpr std::size_t kLongest = 60;
   std::string out = "\"";
-  for (std::size_t i = 0; i < text.size() && i < kLongest; ++i) {
+  for (std::size_t i = 0; i < text.size() && i < kExcerptLength; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += char(c);
     } else if (c == '\t') {
       out += "\\t";
-    } else if (c < 0x20 || c == 0x7f) {
+    } else if (c < 0x20 || c >= 0x7f) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
       out += escaped;
@@ -36,7 +41,7 @@ std::string quoted_excerpt(std::string_view text) {
       out += char(c);
     }
   }
-  out += text.size() > kLongest ? "\"..." : "\"";
+  out += text.size() > kExcerptLength ? "\"..." : "\"";
   return out;
 }
 

@@ -40,7 +40,9 @@ class UsageError : public std::runtime_error {
 // the exit status.
 void note(const RunOptions& options, std::string_view message);
 
-// The text of a line as it goes into an error message: quoted, cut short when very long.
+// The text of a line as it goes into an error message: quoted, its first kExcerptLength bytes only,
+// every byte outside printable ASCII written as \xNN.
+constexpr std::size_t kExcerptLength = 60;
 std::string quoted_excerpt(std::string_view text);
 
 // Whitespace between numbers: blank, tab, carriage return, vertical tab, form feed.
