@@ -88,6 +88,11 @@ int run_mode(const std::vector<std::string>& args, RunOptions options) {
     const McsThresholds thresholds{parse_int_argument("MIN_SUP", args[3]),
                                    parse_int_argument("MIN_GRAPH_SIZE", args[4])};
     if (args.size() == 6) options.output_name = args[5];
+    if (args[1] == "-" && args[2] == "-") {
+      throw QuarnError(
+          "GRAPH_INPUT_FILE and ATTRIBUTES_INPUT_FILE are both \"-\"; standard input can hold only one of "
+          "them");
+    }
     AttributedMiner miner(args[1], args[2], thresholds, options);
     miner.process();
     return 0;
