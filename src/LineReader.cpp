@@ -14,7 +14,6 @@
 namespace {
 
 constexpr std::size_t kReadBlock = std::size_t{1} << 20;
-constexpr std::size_t npos = std::string_view::npos;
 
 // The memory a line may still take: what the kernel has available, and under an address-space
 // limit (ulimit -v) what is left of it, so that a line too long for either is refused with a message
@@ -33,35 +32,30 @@ std::uint64_t memory_for_lines() {
 
 }  // namespace
 
-std::size_t LineReader::ByteSearch::find(const char* data, std::size_t from, std::size_t end) {
-  if (found != npos) {
-    if (found >= from) return found;
-    found = npos;  // consumed with its line: nothing after it was searched yet
-    searched_to = from;
+std::size_t LineReader::ByteSearch::next(const char* data, std::size_t from, std::size_t end) {
+  if (at < from) {  // a place already consumed with its line, or a search behind the line start
+    at = from;
+    hit = false;
   }
-  const std::size_t start = std::max(from, searched_to);
-  if (start < end) {
-    if (const void* hit = std::memchr(data + start, byte, end - start)) {
-      found = std::size_t(static_cast<const char*>(hit) - data);
-      return found;
+  if (hit) return at;
+  if (at < end) {
+    if (const void* place = std::memchr(data + at, byte, end - at)) {
+      at = std::size_t(static_cast<const char*>(place) - data);
+      hit = true;
+      return at;
     }
+    at = end;
   }
-  searched_to = std::max(start, end);
-  return npos;
+  return end;
 }
 
-// The buffer moved its unread bytes down by removed places.
 void LineReader::ByteSearch::shift(std::size_t removed) {
-  if (found != npos) {
-    if (found >= removed) {
-      found -= removed;
-      return;
-    }
-    found = npos;
-    searched_to = 0;
-    return;
+  if (at < removed) {
+    at = 0;
+    hit = false;
+  } else {
+    at -= removed;
   }
-  searched_to = searched_to > removed ? searched_to - removed : 0;
 }
 
 LineReader::LineReader(const std::string& path)
@@ -70,9 +64,9 @@ LineReader::LineReader(const std::string& path)
 LineReader::LineReader(std::string name, std::string_view text)
     : path_(std::move(name)),
       capacity_(std::min(kReadBlock, std::max<std::size_t>(text.size(), 16))),
-      line_feed_{'\n', npos, 0},
-      carriage_return_{'\r', npos, 0},
-      nul_{'\0', npos, 0} {
+      line_feed_{'\n'},
+      carriage_return_{'\r'},
+      nul_{'\0'} {
   source_ = decompressing_source(memory_source(text), path_);
   buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
 }
@@ -82,9 +76,9 @@ LineReader::LineReader(std::string name, std::unique_ptr<ByteSource> source)
       source_(std::move(source)),
       buffer_(std::make_unique_for_overwrite<char[]>(kReadBlock)),
       capacity_(kReadBlock),
-      line_feed_{'\n', npos, 0},
-      carriage_return_{'\r', npos, 0},
-      nul_{'\0', npos, 0} {}
+      line_feed_{'\n'},
+      carriage_return_{'\r'},
+      nul_{'\0'} {}
 
 void LineReader::refill() {
   if (begin_ > 0) {
@@ -133,23 +127,22 @@ bool LineReader::next(std::string_view& line) {
   for (;;) {
     const char* data = buffer_.get();
     const std::size_t stop =
-        std::min(line_feed_.find(data, begin_, end_), carriage_return_.find(data, begin_, end_));
+        std::min(line_feed_.next(data, begin_, end_), carriage_return_.next(data, begin_, end_));
     // A carriage return that closes the data read so far may yet be followed by a line feed.
-    const bool cr_waits = stop != npos && data[stop] == '\r' && stop + 1 == end_ && !at_eof_;
-    if ((stop != npos && !cr_waits) || (stop == npos && at_eof_)) {
-      if (stop == npos && begin_ == end_) return false;
-      const std::size_t line_end = stop == npos ? end_ : stop;
-      if (nul_.find(data, begin_, end_) < line_end) fail_nul(line_end);
-      std::size_t next_begin = stop == npos ? end_ : stop + 1;
-      if (stop != npos && data[stop] == '\r' && next_begin < end_ && data[next_begin] == '\n') ++next_begin;
-      line = std::string_view(data + begin_, line_end - begin_);
+    const bool ended = stop < end_ && (data[stop] == '\n' || stop + 1 < end_ || at_eof_);
+    if (ended || at_eof_) {
+      if (begin_ == end_) return false;
+      if (nul_.next(data, begin_, end_) < stop) fail_nul(stop);
+      std::size_t next_begin = ended ? stop + 1 : end_;
+      if (ended && data[stop] == '\r' && next_begin < end_ && data[next_begin] == '\n') ++next_begin;
+      line = std::string_view(data + begin_, stop - begin_);
       begin_ = next_begin;
       ++line_number_;
       return true;
     }
     // A NUL byte is refused as soon as it is read, not when its line ends: a binary file may have
     // no line end for gigabytes. The line is read on only as far as the message shows it.
-    if (nul_.find(data, begin_, end_) != npos && end_ - begin_ > kExcerptLength) fail_nul(end_);
+    if (nul_.next(data, begin_, end_) < end_ && end_ - begin_ > kExcerptLength) fail_nul(end_);
     refill();
   }
 }

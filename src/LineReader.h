@@ -37,13 +37,15 @@ class LineReader {
   const std::string& path() const { return path_; }
 
  private:
-  // The next place of one byte value in the buffer. Bytes from the line start to searched_to are
-  // known not to hold it, so a search resumes where the last one stopped.
+  // The next place of one byte value in the buffer, searched for once: a search resumes where the
+  // last one stopped, so no byte is looked at twice for the same value.
   struct ByteSearch {
     char byte;
-    std::size_t found;        // the next place at or after the line start, or npos
-    std::size_t searched_to;  // when found is npos
-    std::size_t find(const char* data, std::size_t from, std::size_t end);
+    std::size_t at = 0;  // the place found, when hit; otherwise how far the search has looked
+    bool hit = false;
+    // The first place of byte at or after from and before end, or end when there is none.
+    std::size_t next(const char* data, std::size_t from, std::size_t end);
+    // The buffer moved its unread bytes down by removed places.
     void shift(std::size_t removed);
   };
 
