@@ -14,6 +14,9 @@
 namespace {
 
 constexpr std::size_t kReadBlock = std::size_t{1} << 20;
+// Each read takes at most this much, so that the bytes are still in the cache when the searches for
+// the line feed, the carriage return and the NUL byte go over them.
+constexpr std::size_t kReadPiece = std::size_t{64} << 10;
 
 // The memory a line may still take: what the kernel has available, and under an address-space
 // limit (ulimit -v) what is left of it, so that a line too long for either is refused with a message
@@ -90,7 +93,7 @@ void LineReader::refill() {
     begin_ = 0;
   }
   if (end_ == capacity_) grow();
-  const std::size_t got = source_->read(buffer_.get() + end_, capacity_ - end_);
+  const std::size_t got = source_->read(buffer_.get() + end_, std::min(capacity_ - end_, kReadPiece));
   if (got == 0) at_eof_ = true;
   end_ += got;
 }
