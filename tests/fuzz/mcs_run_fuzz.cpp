@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The numbers reach quarn as C strings: they end at a NUL byte.
   const std::string min_sup = parts[2].c_str();
   const std::string min_size = parts[3].c_str();
-  const std::vector<std::string> args = {"MCS", graph, attributes, min_sup, min_size};
+  // "--" first: a number such as "--" or "--quiet" is an argument here, not an option.
+  const std::vector<std::string> args = {"--", "MCS", graph, attributes, min_sup, min_size};
 
   AttributeTable table;
   try {
