@@ -52,6 +52,7 @@ std::string help_text() {
       "\n"
       "Without OUTPUT_FILE the patterns are only counted; with \"-\" they go to standard output;\n"
       "otherwise to that file. The line \"Patterns: N\" on standard output ends every run.\n"
+      "An input file \"-\" is standard input; gzip and zstd files are read as they are.\n"
       "\n"
       "Options (anywhere on the line; \"--\" ends them):\n";
   for (const OptionSpec& option : known_options()) {

@@ -22,11 +22,14 @@
 // available, before it takes that memory.
 class LineReader {
  public:
-  // Reads the file at path, or standard input for "-"; throws QuarnError when it cannot be read.
+  // Reads the file at path, or standard input for "-", decompressed when it is gzip or zstd; throws
+  // QuarnError when it cannot be read.
   explicit LineReader(const std::string& path);
-  // Reads text held in memory, which must outlive the reader; name stands for it in messages.
+  // Reads text held in memory (decompressed likewise), which must outlive the reader; name stands for
+  // it in messages.
   LineReader(std::string name, std::string_view text);
-  // Reads what source gives (compressed or not); name stands for it in messages.
+  // Reads the bytes source gives, as they are (decompressing_source recognises compressed input);
+  // name stands for them in messages.
   LineReader(std::string name, std::unique_ptr<ByteSource> source);
 
   // Sets line to the next line and returns true; returns false at the end of the text. The view

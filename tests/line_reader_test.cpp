@@ -205,6 +205,7 @@ TEST(LineReader, ReadsGzipAndZstdAsTheTextTheyHold) {
       {"gzip of nothing", gzip_text(""), {}},
       {"zstd of nothing", zstd_text(""), {}},
       {"gzip of one line", gzip_text("5 6\n"), {"5 6"}},
+      {"a skippable zstd frame first", std::string("\x5E\x2A\x4D\x18\x03\0\0\0abc", 11) + zst, plain},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
