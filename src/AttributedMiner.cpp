@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <charconv>
 
+#include "ByteSource.h"
 #include "Memory.h"
+#include "NodeNumbering.h"
 #include "helpers.h"
 
 AttributedMiner::AttributedMiner(int argc, char** argv)
@@ -17,11 +19,15 @@ AttributedMiner::AttributedMiner(const std::string& graph_path, const std::strin
     : attributes_(read_attr(attributes_path)),
       min_sup_(thresholds.min_sup),
       min_graph_size_(thresholds.min_graph_size) {
+  NodeNumbering numbering;
   {
     // The edge list is released once the graph is built.
-    const EdgeList edges = read_edges(graph_path, attributes_.rows,
-                                      "is above " + std::to_string(attributes_.rows) +
-                                          ", the number of lines of the attribute file " + attributes_path);
+    const EdgeList edges =
+        read_edges(graph_path, attributes_.rows,
+                   "is above " + std::to_string(attributes_.rows) +
+                       ", the number of lines of the attribute file " + input_name(attributes_path));
+    // Nodes are the attribute rows here, so nodes without edges are no sign of a numbering slip.
+    numbering = survey_node_numbering(edges, false);
     build_graph(edges.edges);
   }
   // Refuse a graph whose search tables cannot fit before the output is touched: Linux would rather
@@ -29,11 +35,12 @@ AttributedMiner::AttributedMiner(const std::string& graph_path, const std::strin
   const std::uint64_t needed = SearchGraph::bytes_needed(graph_, attributes_, layout_);
   const std::uint64_t available = available_memory();
   if (needed > available) {
-    fail(graph_path, "the search tables for this graph and " + attributes_path + " would need " +
-                         format_bytes(needed) + " of memory, and " + format_bytes(available) +
-                         " is available");
+    fail(input_name(graph_path), "the search tables for this graph and " + input_name(attributes_path) +
+                                     " would need " + format_bytes(needed) + " of memory, and " +
+                                     format_bytes(available) + " is available");
   }
   output_.open(options.output_name, {graph_path, attributes_path});
+  note_node_numbering(options, input_name(graph_path), numbering);
 }
 
 AttributedMiner::AttributedMiner(AttributeTable attributes, const std::vector<Edge>& edges,

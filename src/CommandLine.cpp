@@ -53,6 +53,7 @@ std::string help_text() {
       "\n"
       "Without OUTPUT_FILE the patterns are only counted; with \"-\" they go to standard output;\n"
       "otherwise to that file. The line \"Patterns: N\" on standard output ends every run.\n"
+      "An input file \"-\" is standard input; gzip and zstd files are read as they are.\n"
       "\n"
       "Options (anywhere on the line; \"--\" ends them):\n";
   for (const OptionSpec& option : known_options()) {
@@ -89,6 +90,11 @@ int run_mode(const std::vector<std::string>& args, RunOptions options) {
     const McsThresholds thresholds{parse_int_argument("MIN_SUP", args[3]),
                                    parse_int_argument("MIN_GRAPH_SIZE", args[4])};
     if (args.size() == 6) options.output_name = args[5];
+    if (args[1] == "-" && args[2] == "-") {
+      throw QuarnError(
+          "GRAPH_INPUT_FILE and ATTRIBUTES_INPUT_FILE are both \"-\"; standard input can hold only one of "
+          "them");
+    }
     AttributedMiner miner(args[1], args[2], thresholds, options);
     miner.process();
     return 0;

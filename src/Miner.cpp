@@ -4,7 +4,9 @@
 #include <limits>
 #include <optional>
 
+#include "ByteSource.h"
 #include "Memory.h"
+#include "NodeNumbering.h"
 #include "helpers.h"
 
 namespace {
@@ -86,11 +88,13 @@ Miner::Miner(const std::string& graph_path, const RunOptions& options)
     : Miner(read_edges(graph_path), graph_path, options) {}
 
 Miner::Miner(EdgeList edges, const std::string& graph_name, const RunOptions& options) {
-  check_memory(graph_name, edges, options.output_name.empty());
+  check_memory(input_name(graph_name), edges, options.output_name.empty());
+  const NodeNumbering numbering = survey_node_numbering(edges, true);
   graph_ = build_graph(edges, get_max_node(edges));
   edges = EdgeList{};  // released before the search's tables take their memory
   max_node_ = std::int32_t(graph_.node_slots() - 1);
   output_.open(options.output_name, {graph_name});
+  note_node_numbering(options, input_name(graph_name), numbering);
 }
 
 void Miner::allocate_state() {

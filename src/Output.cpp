@@ -39,6 +39,13 @@ bool same_file(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// The file behind an input: "-" is standard input, which matters only when it is a regular file
+// (quarn - out.txt < out.txt); a file named "-" in the current folder is not the input.
+bool stat_input(const std::string& input, struct stat& info) {
+  if (input != "-") return ::stat(input.c_str(), &info) == 0;
+  return ::fstat(STDIN_FILENO, &info) == 0 && S_ISREG(info.st_mode);
+}
+
 std::string error_text(int error) {
   return std::strerror(error);
 }
@@ -269,8 +276,9 @@ void PatternOutput::open(const std::string& name, const std::vector<std::string>
   }
   for (const std::string& input : inputs) {
     struct stat source {};
-    if (::stat(input.c_str(), &source) == 0 && same_file(source, target)) {
-      fail(name, "is the same file as the input " + input + "; writing patterns to it would destroy it");
+    if (stat_input(input, source) && same_file(source, target)) {
+      fail(name, "is the same file as " + (input == "-" ? "standard input" : "the input " + input) +
+                     "; writing patterns to it would destroy it");
     }
   }
   if (S_ISDIR(target.st_mode)) fail(name, "is a directory; OUTPUT_FILE must name a file");

@@ -18,17 +18,22 @@ void terminate(std::string message) {
   throw UsageError(message);
 }
 
+void note(const RunOptions& options, std::string_view message) {
+  if (options.quiet) return;
+  const std::string line = "quarn: note: " + std::string(message) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
 std::string quoted_excerpt(std::string_view text) {
-  constexpr std::size_t kLongest = 60;
   std::string out = "\"";
-  for (std::size_t i = 0; i < text.size() && i < kLongest; ++i) {
+  for (std::size_t i = 0; i < text.size() && i < kExcerptLength; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += char(c);
     } else if (c == '\t') {
       out += "\\t";
-    } else if (c < 0x20 || c == 0x7f) {
+    } else if (c < 0x20 || c >= 0x7f) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
       out += escaped;
@@ -36,7 +41,7 @@ std::string quoted_excerpt(std::string_view text) {
       out += char(c);
     }
   }
-  out += text.size() > kLongest ? "\"..." : "\"";
+  out += text.size() > kExcerptLength ? "\"..." : "\"";
   return out;
 }
 
@@ -82,6 +87,24 @@ std::string nul_error(std::string_view line) {
   return "found a NUL byte, which a text file does not hold, in " + quoted_excerpt(line);
 }
 
+// A number ends at a blank or at the end of the line: in "2.5", "1,0,1" or "3x" the digits run into
+// other characters, and reading the digits alone would give a number the file does not hold.
+bool ends_number(std::string_view text, std::size_t pos) {
+  return pos == text.size() || is_blank(text[pos]);
+}
+
+// The message for a line that does not start with two node numbers; a NUL byte in it explains more.
+std::string not_two_numbers(std::string_view line) {
+  return holds_nul(line) ? nul_error(line) : "expected two node numbers, found " + quoted_excerpt(line);
+}
+
+// The token that starts at pos: everything up to the next blank.
+std::string_view token_at(std::string_view text, std::size_t pos) {
+  std::size_t end = pos;
+  while (end < text.size() && !is_blank(text[end])) ++end;
+  return text.substr(pos, end - pos);
+}
+
 // The sign and digits that start at pos, for a message about a number out of range.
 std::string_view number_token(std::string_view text, std::size_t pos) {
   std::size_t end = pos + 1;
@@ -93,28 +116,28 @@ std::string_view number_token(std::string_view text, std::size_t pos) {
 
 EdgeLineKind parse_edge_line(std::string_view line, Edge& edge, std::string& error) {
   std::size_t pos = skip_blanks(line, 0);
-  if (pos == line.size() || line[pos] == '#' || line[pos] == '%') return EdgeLineKind::skipped;
+  if (pos == line.size() || line[pos] == '#' || line[pos] == '%') {
+    if (holds_nul(line.substr(pos))) error = nul_error(line);
+    return EdgeLineKind::skipped;
+  }
 
   std::int32_t numbers[2];
   for (int i = 0; i < 2; ++i) {
-    if (i == 1) {
-      const std::size_t after_first = pos;
-      pos = skip_blanks(line, pos);
-      if (pos == after_first) {
-        error = "expected two node numbers, found " + quoted_excerpt(line);
-        return EdgeLineKind::skipped;
-      }
-    }
+    if (i == 1) pos = skip_blanks(line, pos);
     switch (parse_int32(line, pos, numbers[i])) {
       case NumberResult::ok:
         break;
       case NumberResult::not_a_number:
-        error = "expected two node numbers, found " + quoted_excerpt(line);
+        error = not_two_numbers(line);
         return EdgeLineKind::skipped;
       case NumberResult::out_of_range:
         error = "node number " + quoted_excerpt(number_token(line, pos)) +
                 " is out of range: node numbers go from 0 to 2147483647";
         return EdgeLineKind::skipped;
+    }
+    if (!ends_number(line, pos)) {  // "1 2.5", "1,2", "3x 4"
+      error = not_two_numbers(line);
+      return EdgeLineKind::skipped;
     }
   }
   if (numbers[0] < 0 || numbers[1] < 0) {
@@ -200,7 +223,7 @@ AttributeLineKind parse_attribute_line(std::string_view line, std::vector<std::u
       const std::size_t start = pos;
       const NumberResult result = parse_int32(line, pos, value);
       if (result == NumberResult::not_a_number) {
-        if (count > 0 && holds_nul(line.substr(pos))) {
+        if (holds_nul(line.substr(start))) {
           error = nul_error(line);
           return AttributeLineKind::error;
         }
@@ -208,11 +231,11 @@ AttributeLineKind parse_attribute_line(std::string_view line, std::vector<std::u
         error = "expected attribute values 0 or 1, found " + quoted_excerpt(line);
         return AttributeLineKind::error;
       }
-      if (result == NumberResult::out_of_range || (value != 0 && value != 1)) {
-        const std::size_t token_end =
-            result == NumberResult::ok ? pos : start + number_token(line, start).size();
-        error =
-            "attribute values must be 0 or 1, found " + quoted_excerpt(line.substr(start, token_end - start));
+      const std::string_view token = token_at(line, start);
+      if (result == NumberResult::out_of_range || (value != 0 && value != 1) || pos != start + token.size()) {
+        // "2", "1.0", "1,0,1", "1x": a number must be 0 or 1 and end at a blank.
+        error = holds_nul(token) ? nul_error(line)
+                                 : "attribute values must be 0 or 1, found " + quoted_excerpt(token);
         return AttributeLineKind::error;
       }
     }

@@ -40,7 +40,9 @@ class UsageError : public std::runtime_error {
 // the exit status.
 void note(const RunOptions& options, std::string_view message);
 
-// The text of a line as it goes into an error message: quoted, cut short when very long.
+// The text of a line as it goes into an error message: quoted, its first kExcerptLength bytes only,
+// every byte outside printable ASCII written as \xNN.
+constexpr std::size_t kExcerptLength = 60;
 std::string quoted_excerpt(std::string_view text);
 
 // Whitespace between numbers: blank, tab, carriage return, vertical tab, form feed.
@@ -64,8 +66,9 @@ enum class EdgeLineKind { edge, skipped };
 
 // Parses one line of an edge-list file. Blank lines and lines whose first non-blank character is '#'
 // or '%' are skipped; any other line must begin with two non-negative decimal integers that fit in
-// 32 bits, separated by blanks. What follows the second number is ignored, unless it holds a NUL byte,
-// the mark of a file that is not text. Returns an error message in error (and kind skipped) for a
+// 32 bits, each ending at a blank or the end of the line ("1 2.5" and "1 2," are errors). What follows
+// a blank after the second number is ignored (a weight, a remark). A NUL byte anywhere, the mark of a
+// file that is not text, is an error. Returns an error message in error (and kind skipped) for a
 // malformed line.
 EdgeLineKind parse_edge_line(std::string_view line, Edge& edge, std::string& error);
 
@@ -80,10 +83,11 @@ EdgeList read_edges(LineReader& reader, std::int32_t largest_node = INT32_MAX,
 enum class AttributeLineKind { values, blank, error };
 
 // Parses one line of an attribute file into packed words (cleared first) and the number of values.
-// Values are 0 or 1, separated by blanks; reading stops at the first token that is not a number, and
-// the rest of the line is ignored ("1 0 1 # note" has three values). A value other than 0 or 1, a
-// non-blank line that does not start with a number, and a NUL byte in the line (a file that is not
-// text) are errors described in error.
+// Values are 0 or 1, separated by blanks; reading stops at the first token that does not start like a
+// number, and the rest of the line is ignored ("1 0 1 # note" has three values). A token that starts
+// like a number must be 0 or 1 and end at a blank or the end of the line: "2", "1.0", "1,0,1" and "1x"
+// are errors. A non-blank line that does not start with a number, and a NUL byte in the line (a file
+// that is not text), are errors too, described in error.
 AttributeLineKind parse_attribute_line(std::string_view line, std::vector<std::uint32_t>& words,
                                        std::int32_t& count, std::string& error);
 

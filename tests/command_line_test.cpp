@@ -479,7 +479,8 @@ TEST(Mcs, BadArgumentsAndInputsAreOneLineOnStandardError) {
   write_file(g, "1 2\n2 3\n");
   write_file(a, "1 1\n1 1\n1 0\n");
   write_file(dir.file("colours.txt"), "colour size\n1 1\n1 1\n1 0\n");
-  write_file(dir.file("short.txt"), "1 1\n1,1\n1 0\n");
+  write_file(dir.file("short.txt"), "1 1\n1 # one\n1 0\n");
+  write_file(dir.file("commas.txt"), "1 1\n1,1\n1 0\n");
   write_file(dir.file("two.txt"), "1 1\n1 2\n1 0\n");
   write_file(dir.file("far.txt"), "1 2\n\n2 4\n");
   write_file(dir.file("bad-edge.txt"), "1 2\n2 x\n");
@@ -505,7 +506,9 @@ TEST(Mcs, BadArgumentsAndInputsAreOneLineOnStandardError) {
        "quarn: " + dir.file("colours.txt") + ":1: expected attribute values 0 or 1, found \"colour size\"\n"},
       {{"MCS", g, dir.file("short.txt"), "1", "1"},
        "quarn: " + dir.file("short.txt") +
-           ":2: expected 2 attribute values, as on line 1, found 1 in \"1,1\"\n"},
+           ":2: expected 2 attribute values, as on line 1, found 1 in \"1 # one\"\n"},
+      {{"MCS", g, dir.file("commas.txt"), "1", "1"},
+       "quarn: " + dir.file("commas.txt") + ":2: attribute values must be 0 or 1, found \"1,1\"\n"},
       {{"MCS", g, dir.file("two.txt"), "1", "1"},
        "quarn: " + dir.file("two.txt") + ":2: attribute values must be 0 or 1, found \"2\"\n"},
       {{"MCS", dir.file("far.txt"), a, "1", "1"},

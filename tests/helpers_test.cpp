@@ -8,6 +8,31 @@
 
 namespace {
 
+TEST(QuotedExcerpt, EscapesWhatIsNotPrintableAsciiAndCutsLongText) {
+  struct Case {
+    std::string text;
+    std::string quoted;
+  };
+  const Case cases[] = {
+      {"1 2", "\"1 2\""},
+      {"", "\"\""},
+      {"say \"hi\" \\", "\"say \\\"hi\\\" \\\\\""},
+      {"a\tb", "\"a\\tb\""},
+      {std::string("\0\x01\x1f", 3), "\"\\x00\\x01\\x1f\""},
+      {" ~\x7f", "\" ~\\x7f\""},
+      {"caf\xC3\xA9", "\"caf\\xc3\\xa9\""},
+      {"\xFF\xFE"
+       "1",
+       "\"\\xff\\xfe1\""},
+      {std::string(60, 'x'), "\"" + std::string(60, 'x') + "\""},
+      {std::string(61, 'x'), "\"" + std::string(60, 'x') + "\"..."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(quoted_excerpt(c.text), c.quoted);
+  }
+}
+
 TEST(ParseInt32, AcceptsSignsLeadingZerosAndTheWholeRange) {
   struct Case {
     std::string text;
@@ -46,9 +71,10 @@ TEST(ParseEdgeLine, ReadsTwoNumbersAndIgnoresTheRest) {
     std::int32_t first, second;
   };
   const Case cases[] = {
-      {"3 7 0.25", 3, 7}, {"  12\t4\r", 12, 4}, {"9 2", 9, 2},  {"007 +8", 7, 8},
-      {"0 1", 0, 1},      {"1 2 3 4", 1, 2},    {"5 6x", 5, 6}, {"2147483647 1", 2147483647, 1},
-      {"4 4", 4, 4},      {"\t1\t\t2\t", 1, 2},
+      {"3 7 0.25", 3, 7},   {"  12\t4\r", 12, 4}, {"9 2", 9, 2},        {"007 +8", 7, 8},
+      {"0 1", 0, 1},        {"1 2 3 4", 1, 2},    {"5 6 x", 5, 6},      {"2147483647 1", 2147483647, 1},
+      {"4 4", 4, 4},        {"\t1\t\t2\t", 1, 2}, {"1 2 # note", 1, 2}, {"1 2 ,", 1, 2},
+      {"1 2\v0.5\f", 1, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -81,6 +107,14 @@ TEST(ParseEdgeLine, ExplainsWhatIsWrong) {
       {"7", "expected two node numbers, found \"7\""},
       {"7 ", "expected two node numbers, found \"7 \""},
       {"3x 4", "expected two node numbers, found \"3x 4\""},
+      {"1 2.5", "expected two node numbers, found \"1 2.5\""},
+      {"1.5 2", "expected two node numbers, found \"1.5 2\""},
+      {"1 2,", "expected two node numbers, found \"1 2,\""},
+      {"1,2", "expected two node numbers, found \"1,2\""},
+      {"5 6x", "expected two node numbers, found \"5 6x\""},
+      {"1 2#c", "expected two node numbers, found \"1 2#c\""},
+      {"1 2-3", "expected two node numbers, found \"1 2-3\""},
+      {"1 \xC3\xA9", "expected two node numbers, found \"1 \\xc3\\xa9\""},
       {"source target", "expected two node numbers, found \"source target\""},
       {"+ 1", "expected two node numbers, found \"+ 1\""},
       {"1 -", "expected two node numbers, found \"1 -\""},
@@ -90,7 +124,9 @@ TEST(ParseEdgeLine, ExplainsWhatIsWrong) {
       {"123456789012345678901234567890 1",
        "node number \"123456789012345678901234567890\" is out of range: node numbers go from 0 to "
        "2147483647"},
-      {std::string("1\0002", 3), "expected two node numbers, found \"1\\x002\""},
+      {std::string("1\0002", 3), "found a NUL byte, which a text file does not hold, in \"1\\x002\""},
+      {std::string("1 2\0", 4), "found a NUL byte, which a text file does not hold, in \"1 2\\x00\""},
+      {std::string("# \0", 3), "found a NUL byte, which a text file does not hold, in \"# \\x00\""},
       {std::string("1 2\0 x", 6), "found a NUL byte, which a text file does not hold, in \"1 2\\x00 x\""},
       {std::string("1 2 # \0", 7), "found a NUL byte, which a text file does not hold, in \"1 2 # \\x00\""},
   };
@@ -151,10 +187,10 @@ TEST(ParseAttributeLine, ReadsValuesUpToTheFirstTokenThatIsNoNumber) {
       {"1 0 1\r", AttributeLineKind::values, {1, 0, 1}},
       {"\t0  1", AttributeLineKind::values, {0, 1}},
       {"1 0 1 # note", AttributeLineKind::values, {1, 0, 1}},
-      {"1,0,1", AttributeLineKind::values, {1}},
+      {"1 0 1\t#note", AttributeLineKind::values, {1, 0, 1}},
       {"1 0 x 1", AttributeLineKind::values, {1, 0}},
-      {"1x 0", AttributeLineKind::values, {1}},
-      {"0.5 1", AttributeLineKind::values, {0}},
+      {"1 0 + 1", AttributeLineKind::values, {1, 0}},
+      {"1 1 -", AttributeLineKind::values, {1, 1}},
       {"+1 -0 01 00", AttributeLineKind::values, {1, 0, 1, 0}},
       {"1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 0", AttributeLineKind::values,
        std::vector<int>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
@@ -184,7 +220,16 @@ TEST(ParseAttributeLine, RejectsValuesOtherThanZeroOrOneAndLinesOfWords) {
       {"1 2 0", "attribute values must be 0 or 1, found \"2\""},
       {"1 -1", "attribute values must be 0 or 1, found \"-1\""},
       {"10 1", "attribute values must be 0 or 1, found \"10\""},
-      {"1-1", "attribute values must be 0 or 1, found \"-1\""},
+      {"1-1", "attribute values must be 0 or 1, found \"1-1\""},
+      {"1+0", "attribute values must be 0 or 1, found \"1+0\""},
+      {"1,0,1", "attribute values must be 0 or 1, found \"1,0,1\""},
+      {"1.0 0.0 1.0", "attribute values must be 0 or 1, found \"1.0\""},
+      {"1 0.0 1", "attribute values must be 0 or 1, found \"0.0\""},
+      {"0.5 1", "attribute values must be 0 or 1, found \"0.5\""},
+      {"1x 0", "attribute values must be 0 or 1, found \"1x\""},
+      {"1 0 1,", "attribute values must be 0 or 1, found \"1,\""},
+      {"+1x", "attribute values must be 0 or 1, found \"+1x\""},
+      {"1 1 2nd", "attribute values must be 0 or 1, found \"2nd\""},
       {"1 99999999999", "attribute values must be 0 or 1, found \"99999999999\""},
       {"colour size shape", "expected attribute values 0 or 1, found \"colour size shape\""},
       {"# a comment", "expected attribute values 0 or 1, found \"# a comment\""},
@@ -192,6 +237,8 @@ TEST(ParseAttributeLine, RejectsValuesOtherThanZeroOrOneAndLinesOfWords) {
       {std::string("1 \0 1", 5), "found a NUL byte, which a text file does not hold, in \"1 \\x00 1\""},
       {std::string("1 1\0", 4), "found a NUL byte, which a text file does not hold, in \"1 1\\x00\""},
       {std::string("1 0 # \0", 7), "found a NUL byte, which a text file does not hold, in \"1 0 # \\x00\""},
+      {std::string("1\0 0", 4), "found a NUL byte, which a text file does not hold, in \"1\\x00 0\""},
+      {std::string("\0", 1), "found a NUL byte, which a text file does not hold, in \"\\x00\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -265,7 +312,8 @@ TEST(ReadAttr, NamesTheFileTheLineAndTheExpectedLength) {
     std::string error;  // after "path:"
   };
   const Case cases[] = {
-      {"1 0 1\n1,0,1\n", "2: expected 3 attribute values, as on line 1, found 1 in \"1,0,1\""},
+      {"1 0 1\n1,0,1\n", "2: attribute values must be 0 or 1, found \"1,0,1\""},
+      {"1 0 1\n1 0\n", "2: expected 3 attribute values, as on line 1, found 2 in \"1 0\""},
       {"\n1 0\n1 0 1\n", "3: expected 2 attribute values, as on line 2, found 3 in \"1 0 1\""},
       {"1 0 1\n0 1 1\n1 0 x 1\n", "3: expected 3 attribute values, as on line 1, found 2 in \"1 0 x 1\""},
       {"colour size shape\n1 0 1\n", "1: expected attribute values 0 or 1, found \"colour size shape\""},

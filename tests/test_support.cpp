@@ -5,6 +5,8 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
+#include <zstd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -38,6 +40,30 @@ std::string read_file(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::string gzip_text(const std::string& text) {
+  z_stream stream{};
+  if (deflateInit2(&stream, 6, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    throw std::runtime_error("deflateInit2 failed");
+  std::string out(deflateBound(&stream, uLong(text.size())), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = uInt(text.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = uInt(out.size());
+  const int result = deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  if (result != Z_STREAM_END) throw std::runtime_error("deflate failed");
+  return out;
+}
+
+std::string zstd_text(const std::string& text) {
+  std::string out(ZSTD_compressBound(text.size()), '\0');
+  const std::size_t size = ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3);
+  if (ZSTD_isError(size)) throw std::runtime_error("ZSTD_compress failed");
+  out.resize(size);
+  return out;
 }
 
 EdgeList edges_of(const std::string& text) {

@@ -35,6 +35,10 @@ class TempDir {
 void write_file(const std::string& path, const std::string& text);
 std::string read_file(const std::string& path);
 
+// text compressed as gzip (one member) and as zstd (one frame), by the libraries quarn reads them with.
+std::string gzip_text(const std::string& text);
+std::string zstd_text(const std::string& text);
+
 // The edges of an edge-list text, read as a file named "g.txt" would be.
 EdgeList edges_of(const std::string& text);
 

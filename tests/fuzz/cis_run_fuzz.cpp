@@ -62,13 +62,16 @@ std::uint64_t check_lines(const std::string& text, std::int32_t max_node,
 }
 
 std::string count_by(const std::string& graph, Miner::CountRoad road) {
-  return Miner(graph, RunOptions{}).count(road);
+  RunOptions quiet;
+  quiet.quiet = true;
+  return Miner(graph, quiet).count(road);
 }
 
 // Runs quarn writing the patterns to out and to standard output; returns the lines of out.
-std::string listed(const std::string& graph, const std::string& out, const std::string& count_line) {
+std::string listed(const std::string& graph, const std::string& out, const std::string& count_line,
+                   const std::string& notes) {
   const Captured written = run_quarn({"CIS", graph, out});
-  FUZZ_CHECK(written.status == 0 && written.err.empty(), written.err);
+  FUZZ_CHECK(written.status == 0 && written.err == notes, written.err + "expected notes:\n" + notes);
   FUZZ_CHECK(written.out == count_line, "writing: " + written.out + ", expected " + count_line);
   const std::string lines = read_bytes(out);
   const Captured printed = run_quarn({"CIS", graph, "-"});
@@ -104,8 +107,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string count = count_by(graph, Miner::CountRoad::frontier);
   const std::string count_line = "Patterns: " + count + "\n";
+  std::vector<std::pair<std::int32_t, std::int32_t>> pairs;
+  for (const Edge& e : list.edges) pairs.emplace_back(e.first, e.second);
+  const std::string notes = expected_notes(graph, pairs, true);
   const Captured counted = run_quarn({"CIS", graph});
-  FUZZ_CHECK(counted.status == 0 && counted.err.empty(), counted.err);
+  FUZZ_CHECK(counted.status == 0 && counted.err == notes, counted.err + "expected notes:\n" + notes);
+  const Captured quiet = run_quarn({"CIS", "--quiet", graph});
+  FUZZ_CHECK(quiet.status == 0 && quiet.err.empty() && quiet.out == counted.out, "--quiet: " + quiet.err);
   FUZZ_CHECK(counted.out == count_line, "count only: " + counted.out + ", the frontier program " + count);
 
   if (list.max_node <= kLargestNode) {
@@ -116,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else if (count.size() > 5 || std::stoull(count) > kMostListed) {
     return 0;
   }
-  const std::string lines = listed(graph, out, count_line);
+  const std::string lines = listed(graph, out, count_line, notes);
   FUZZ_CHECK(std::to_string(check_lines(lines, list.max_node, adjacent)) == count,
              "pattern lines do not add up to " + count);
   return 0;

@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "CommandLine.h"
@@ -125,6 +127,36 @@ void check_error_run(const Captured& run) {
   FUZZ_CHECK(run.status == 1, "status " + std::to_string(run.status) + ", stderr " + run.err);
   FUZZ_CHECK(run.out.empty(), "standard output after an error: " + run.out);
   FUZZ_CHECK(run.err.starts_with("quarn: ") && count_lines(run.err) == 1, "error message " + run.err);
+}
+
+std::string expected_notes(const std::string& name,
+                           const std::vector<std::pair<std::int32_t, std::int32_t>>& edges, bool cis) {
+  std::int64_t zero_lines = 0;
+  std::set<std::int32_t> named;
+  std::int32_t largest = 0;
+  for (const auto& [u, v] : edges) {
+    zero_lines += u == 0 || v == 0;
+    named.insert(u);
+    named.insert(v);
+    largest = std::max({largest, u, v});
+  }
+  std::string notes;
+  if (zero_lines == 1) {
+    notes += "quarn: note: " + name +
+             ": 1 edge line names node 0, which is not a node (nodes are numbered from 1); that edge joins "
+             "nothing\n";
+  } else if (zero_lines > 1) {
+    notes += "quarn: note: " + name + ": " + std::to_string(zero_lines) +
+             " edge lines name node 0, which is not a node (nodes are numbered from 1); those edges join "
+             "nothing\n";
+  }
+  const std::int64_t unused = std::int64_t(largest) - std::int64_t(named.size() - named.count(0));
+  if (cis && 2 * unused > largest) {
+    notes += "quarn: note: " + name + ": " + std::to_string(unused) + " of the nodes 1 to " +
+             std::to_string(largest) + " appear on no line (" + std::to_string(largest) +
+             " is the largest number in the file); each is an isolated node, a pattern of its own\n";
+  }
+  return notes;
 }
 
 std::size_t count_lines(std::string_view text) {

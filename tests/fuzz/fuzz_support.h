@@ -38,6 +38,11 @@ Captured run_quarn(const std::vector<std::string>& args);
 // exactly one line "quarn: ..." on standard error.
 void check_error_run(const Captured& run);
 
+// The notes a successful run writes for an edge list named name: node 0 named by some lines, and in
+// CIS mode more than half of the nodes 1 to max_node named by none. Worked out here on their own.
+std::string expected_notes(const std::string& name,
+                           const std::vector<std::pair<std::int32_t, std::int32_t>>& edges, bool cis);
+
 // The number of "\n"-terminated lines of text; finding() if the text does not end with a line end.
 std::size_t count_lines(std::string_view text);
 
