@@ -30,6 +30,9 @@ constexpr std::size_t kLabelBytes = 16;
 constexpr std::size_t kSlack = 64;  // lines are copied 64 bytes or 16 at a time, labels stored 16 at a time
 constexpr std::size_t kMaskBits = 64;
 
+// What a search that may not give work away reads as wanted.
+const std::atomic<unsigned> kNeverWanted{0};
+
 // Removes the candidates whose key is not above last, each by moving the last candidate into its
 // slot, as the search defines it; returns the number left, and sets largest to the largest key.
 //
@@ -165,11 +168,30 @@ std::uint64_t ListingSearch::list_all(const BlockSink& sink) {
 }
 
 std::uint64_t ListingSearch::list_part(const Part& part, const BlockSink& sink) {
+  return list_part(part, sink, Splitting{});
+}
+
+std::uint64_t ListingSearch::list_part(const Part& part, const BlockSink& sink, const Splitting& splitting) {
   if (part.root < 1 || part.root >= graph_.node_slots()) return 0;
-  const std::uint64_t lines =
-      dispatch(part.root, part.path, part.first_child, part.last_child, part.own_line, sink);
+  splitting_ = splitting.wanted != nullptr && splitting.offer ? &splitting : nullptr;
+  std::uint64_t lines = 0;
+  try {
+    lines = dispatch(part.root, part.path, part.first_child, part.last_child, part.own_line, sink);
+  } catch (...) {
+    // An offer or the sink failed: the search stays usable, without the lines of the failed part.
+    reset();
+    throw;
+  }
+  splitting_ = nullptr;
   flush();
   return lines;
+}
+
+void ListingSearch::reset() {
+  for (std::uint32_t k = 0; k < mark_count_; ++k) seen_[std::size_t(marks_[k])] = 0;
+  mark_count_ = 0;
+  out_ = block_.data();
+  splitting_ = nullptr;
 }
 
 std::uint32_t ListingSearch::child_count(std::int32_t root, std::span<const std::uint32_t> path) {
@@ -338,10 +360,25 @@ bool ListingSearch::descend(std::int32_t root, std::span<const std::uint32_t> pa
       leave<V>(0);
       return false;
     }
+    frames_[depth].next = slot + 1;  // the path, for parts given away
     enter_child<V>(depth, slot);
     ++depth;
   }
   return true;
+}
+
+// Offers the children not yet started of the shallowest frame of the part, from its base, that has
+// some; the path to that frame's pattern is the slot of the child in progress at each frame above.
+void ListingSearch::give_away(std::uint32_t base, std::uint32_t depth) {
+  for (std::uint32_t k = base; k <= depth; ++k) {
+    Frame& f = frames_[k];
+    if (f.next >= f.end) continue;
+    Part part{root_, {}, f.next, f.end, false};
+    part.path.reserve(k);
+    for (std::uint32_t j = 0; j < k; ++j) part.path.push_back(frames_[j].next - 1);
+    if (splitting_->offer(std::move(part))) f.end = f.next;
+    return;
+  }
 }
 
 template <class V>
@@ -367,6 +404,7 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
   const char* const out_limit = out_limit_;
   const char* const text = text_.data();
   const std::array<char, 16>* const labels = labels_.data();
+  const std::atomic<unsigned>& wanted = splitting_ != nullptr ? *splitting_->wanted : kNeverWanted;
   auto flush_if_full = [&] {
     if (out > out_limit) {
       out_ = out;
@@ -389,7 +427,7 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
   for (;;) {
     // The children of the pattern in frame f, from its next slot, until one has children of its own.
     const Key* const list = arena<Key>().data() + f->list;
-    const std::uint32_t end = f->end;
+    std::uint32_t end = f->end;
     const std::uint32_t text_end = f->text_end;
     const Key largest = Key(f->largest);
     const std::int64_t size = std::int64_t(depth) + 2;
@@ -398,8 +436,12 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
     std::uint32_t slot = f->next;
     bool descended = false;
     while (slot < end) {
-      // A new pattern. A check that a job should stop would go here.
       const Key v = list[slot++];
+      if (wanted.load(std::memory_order_relaxed) > 0) [[unlikely]] {
+        f->next = slot;
+        give_away(base, depth);
+        end = f->end;
+      }
       const std::int32_t node = node_of(v);
       if (write_children) {
         ++lines;

@@ -12,6 +12,11 @@
 // list_part does that, then lists a range of the pattern's children; a job split off the search is
 // such a range, and the jobs of one pattern's ranges, in order, give its lines in order.
 //
+// Splitting for threads: while another thread waits for work, a running part gives away the children
+// it has not started of its shallowest pattern that still has some (see Splitting). Everything the
+// part still lists after that lies deeper, so it comes before them in the output: a part that gives
+// away G1, G2, ... in that order is followed by the lines of ..., G2, G1.
+//
 // All tables are sized at construction, except the arena of candidate lists, which starts at the
 // size of the graph and doubles when a chain of lists outgrows it: a list of c candidates has at
 // least 2^c patterns below it, so only a listing that could never finish, or one cut short by a
@@ -20,6 +25,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -50,6 +56,15 @@ class ListingSearch {
     bool own_line = true;  // with the pattern's own line, which comes before its children's
   };
 
+  // How a running part gives work away. At every pattern the search reads *wanted; while it is above
+  // 0, it offers the children not yet started of the shallowest pattern of the part that has some,
+  // as a part without its own line. When offer returns true the part is taken, and this search
+  // leaves those children out. offer must not call this search; it may throw, which ends the part.
+  struct Splitting {
+    const std::atomic<unsigned>* wanted = nullptr;  // > 0 while a worker waits for work
+    std::function<bool(Part&& part)> offer;         // true: the part is taken; this search must leave it out
+  };
+
   // The search reads the graph where it is: it must outlive the search.
   explicit ListingSearch(const AdjacencyList& graph, SizeBounds bounds = {});
   ListingSearch(AdjacencyList&& graph, SizeBounds bounds = {}) = delete;
@@ -59,6 +74,8 @@ class ListingSearch {
   std::uint64_t list_all(const BlockSink& sink);
   // Lists one part (see Part); a path that leaves the search's patterns lists nothing.
   std::uint64_t list_part(const Part& part, const BlockSink& sink);
+  // The same, giving work away as splitting says.
+  std::uint64_t list_part(const Part& part, const BlockSink& sink, const Splitting& splitting);
   // The number of children of the pattern reached from root by path, 0 past the search.
   std::uint32_t child_count(std::int32_t root, std::span<const std::uint32_t> path);
 
@@ -83,7 +100,7 @@ class ListingSearch {
   struct Frame {
     std::size_t list = 0;        // arena offset of the candidate list
     std::uint32_t size = 0;      // candidates
-    std::uint32_t next = 0;      // the next slot to extend by
+    std::uint32_t next = 0;      // the next slot to extend by; the child in progress is at next - 1
     std::uint32_t end = 0;       // one past the last slot to extend by
     std::uint32_t text_end = 0;  // length of the pattern's text
     std::uint32_t marks = 0;     // marked nodes before this pattern's last node brought its own
@@ -96,6 +113,8 @@ class ListingSearch {
   template <class V, bool kWriting>
   std::uint64_t run(std::int32_t root, std::span<const std::uint32_t> path, std::uint32_t first_child,
                     std::uint32_t last_child, bool own_line);
+  void give_away(std::uint32_t base, std::uint32_t depth);
+  void reset();
   template <class V>
   bool descend(std::int32_t root, std::span<const std::uint32_t> path);
   template <class V>
@@ -130,4 +149,5 @@ class ListingSearch {
   char* out_ = nullptr;
   char* out_limit_ = nullptr;
   const BlockSink* sink_ = nullptr;
+  const Splitting* splitting_ = nullptr;  // of the part being listed, if it may give work away
 };

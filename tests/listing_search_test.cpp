@@ -4,13 +4,25 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <numeric>
 #include <random>
 
 #include "ListingSearch.h"
 #include "reference_cis.h"
+#include "test_support.h"
 
 namespace {
+
+// Sanitized builds run every test program in well under a minute: they take a fraction of the trials.
+#ifdef QUARN_SANITIZED
+constexpr int kTrialShare = 8;
+#else
+constexpr int kTrialShare = 1;
+#endif
+constexpr int trials(int full) {
+  return std::max(1, full / kTrialShare);
+}
 
 AdjacencyList graph_of(const EdgeVector& edges) {
   std::vector<Edge> list;
@@ -130,7 +142,7 @@ TEST(ListingSearch, SameBytesAsThePlainSearchOnRandomGraphs) {
   std::mt19937 random(4242);
   for (const Family& family : families) {
     SCOPED_TRACE(family.name);
-    for (int trial = 0; trial < family.trials; ++trial) {
+    for (int trial = 0; trial < trials(family.trials); ++trial) {
       const EdgeVector edges = family.parts == 1
                                    ? random_simple_graph(random, family.max_nodes, family.max_density)
                                    : random_union(random, family.parts, family.max_nodes, family.max_density);
@@ -145,7 +157,7 @@ TEST(ListingSearch, SameBytesAsThePlainSearchOnRandomGraphs) {
 
 TEST(ListingSearch, RepeatedEdgesAndSelfLoopsInTheFile) {
   std::mt19937 random(5);
-  for (int trial = 0; trial < 200; ++trial) {
+  for (int trial = 0; trial < trials(200); ++trial) {
     const EdgeVector edges =
         trial % 2 == 0 ? random_simple_graph(random, 10) : random_union(random, 10, 14, 0.5);
     SCOPED_TRACE(edge_text(edges));
@@ -162,7 +174,7 @@ TEST(ListingSearch, RepeatedEdgesAndSelfLoopsInTheFile) {
 
 TEST(ListingSearch, HighNodeNumbersChangeTheTextWidth) {
   std::mt19937 random(31);
-  for (int trial = 0; trial < 12; ++trial) {
+  for (int trial = 0; trial < trials(12); ++trial) {
     const EdgeVector small = random_simple_graph(random, 11, 0.7);
     // Most nodes keep their numbers; a few move to the millions, one of them to the largest.
     std::vector<int> numbers(12);
@@ -211,7 +223,7 @@ TEST(ListingSearch, SizeBoundsKeepTheLinesWithinThemInOrder) {
   const SizeBounds bounds[] = {{1, 1}, {1, 2},   {2, 3}, {3, 3}, {4, SizeBounds{}.max},
                                {2, 5}, {6, 100}, {5, 4}, {0, 2}};
   std::mt19937 random(99);
-  for (int trial = 0; trial < 120; ++trial) {
+  for (int trial = 0; trial < trials(120); ++trial) {
     const EdgeVector edges = trial % 3 == 0   ? random_simple_graph(random, 12)
                              : trial % 3 == 1 ? random_union(random, 6, 14, 0.6)
                                               : random_union(random, 12, 14, 0.6);
@@ -232,7 +244,7 @@ TEST(ListingSearch, SizeBoundsKeepTheLinesWithinThemInOrder) {
 
 TEST(ListingSearch, CountsWithoutASink) {
   std::mt19937 random(17);
-  for (int trial = 0; trial < 100; ++trial) {
+  for (int trial = 0; trial < trials(100); ++trial) {
     const EdgeVector edges =
         trial % 2 == 0 ? random_simple_graph(random, 14) : random_union(random, 10, 14, 0.5);
     SCOPED_TRACE(edge_text(edges));
@@ -246,7 +258,7 @@ TEST(ListingSearch, CountsWithoutASink) {
 // listing, and the part of one child is the listing of the pattern one level down.
 TEST(ListingSearch, PartsOfAPatternGiveItsListing) {
   std::mt19937 random(123);
-  for (int trial = 0; trial < 60; ++trial) {
+  for (int trial = 0; trial < trials(60); ++trial) {
     const EdgeVector edges =
         trial % 2 == 0 ? random_simple_graph(random, 11) : random_union(random, 9, 14, 0.5);
     SCOPED_TRACE(edge_text(edges));
@@ -291,6 +303,273 @@ TEST(ListingSearch, PartsOfAPatternGiveItsListing) {
     // Paths that leave the search list nothing.
     EXPECT_EQ(part({1, {std::uint32_t(graph.node_slots())}, 0, 1, true}).second, 0u);
     EXPECT_EQ(search.child_count(1, std::vector<std::uint32_t>{std::uint32_t(graph.node_slots())}), 0u);
+  }
+}
+
+// Lists parts as threads would: at random points a part gives away the children it has not started
+// of its shallowest pattern that has some, and every part given away is listed the same way, after
+// the lines of the part that gave it, the last given first.
+class RandomSplitter {
+ public:
+  // A waiting worker takes one offer in accept_one_in; unless always_wanted, one part in four is
+  // listed with no worker waiting.
+  RandomSplitter(ListingSearch& search, std::mt19937& random, std::uint32_t accept_one_in,
+                 bool always_wanted = false)
+      : search_(search), random_(random), accept_one_in_(accept_one_in), always_wanted_(always_wanted) {}
+
+  // The lines of part, and after them the lines of the parts it gave away, the last given first,
+  // each listed the same way.
+  Enumeration list(const ListingSearch::Part& part) {
+    Enumeration result;
+    std::vector<ListingSearch::Part> pending{part};
+    while (!pending.empty()) {
+      const ListingSearch::Part next = std::move(pending.back());
+      pending.pop_back();
+      const std::size_t start = result.lines.size();
+      std::vector<ListingSearch::Part> given;
+      const std::uint64_t count = list_giving(next, result.lines, given);
+      EXPECT_EQ(count, std::uint64_t(std::count(result.lines.begin() + std::ptrdiff_t(start),
+                                                result.lines.end(), '\n')));
+      result.count += count;
+      parts_ += given.size();
+      // Checked after the listing: the search cannot answer questions while it runs.
+      for (const ListingSearch::Part& g : given) check_given(next, g);
+      // The last given ends on top, to be listed first.
+      for (ListingSearch::Part& g : given) pending.push_back(std::move(g));
+    }
+    return result;
+  }
+
+  std::size_t parts() const { return parts_; }
+  std::size_t deepest_path() const { return deepest_path_; }
+
+ private:
+  // A part given away is a range of children of a pattern at or below the part's base, on its path.
+  void check_given(const ListingSearch::Part& part, const ListingSearch::Part& offered) {
+    deepest_path_ = std::max(deepest_path_, offered.path.size());
+    EXPECT_EQ(offered.root, part.root);
+    EXPECT_FALSE(offered.own_line);
+    EXPECT_LT(offered.first_child, offered.last_child);
+    ASSERT_GE(offered.path.size(), part.path.size());
+    EXPECT_TRUE(std::equal(part.path.begin(), part.path.end(), offered.path.begin()));
+    if (offered.path.size() == part.path.size()) {
+      EXPECT_GT(offered.first_child, part.first_child);
+      EXPECT_LE(offered.last_child, part.last_child);
+    }
+    EXPECT_LE(offered.last_child, search_.child_count(offered.root, offered.path));
+  }
+
+  // Lists one part, appending its lines to lines and the parts it gives away to given.
+  std::uint64_t list_giving(const ListingSearch::Part& part, std::string& lines,
+                            std::vector<ListingSearch::Part>& given) {
+    wanted_ = always_wanted_ || random_() % 4 != 0 ? 1 : 0;
+    ListingSearch::Splitting splitting{&wanted_, [&](ListingSearch::Part&& offered) {
+                                         // Now and then the waiting worker finds work elsewhere.
+                                         if (random_() % 1000 == 0) wanted_ = 0;
+                                         if (random_() % accept_one_in_ != 0) return false;
+                                         given.push_back(std::move(offered));
+                                         return true;
+                                       }};
+    return search_.list_part(
+        part, [&](std::span<const char> block) { lines.append(block.data(), block.size()); }, splitting);
+  }
+
+  ListingSearch& search_;
+  std::mt19937& random_;
+  std::uint32_t accept_one_in_;
+  bool always_wanted_;
+  std::atomic<unsigned> wanted_{0};
+  std::size_t parts_ = 0;
+  std::size_t deepest_path_ = 0;
+};
+
+// Every root's listing split at random and joined again, against the whole listing; returns the
+// number of parts given away.
+std::size_t expect_split_listings_join(const AdjacencyList& graph, SizeBounds bounds, std::mt19937& random,
+                                       bool always_wanted = false) {
+  ListingSearch search(graph, bounds);
+  Enumeration whole;
+  whole.count = search.list_all([&](std::span<const char> b) { whole.lines.append(b.data(), b.size()); });
+  RandomSplitter splitter(search, random, 1 + std::uint32_t(random() % 30), always_wanted);
+  Enumeration joined;
+  for (std::int32_t root = 1; root < graph.node_slots(); ++root) {
+    const Enumeration one = splitter.list({root, {}, 0, std::numeric_limits<std::uint32_t>::max(), true});
+    joined.lines += one.lines;
+    joined.count += one.count;
+  }
+  EXPECT_EQ(joined.lines, whole.lines);
+  EXPECT_EQ(joined.count, whole.count);
+  return splitter.parts();
+}
+
+constexpr int kSplitTrials = trials(300);
+
+TEST(ListingSearch, PartsGivenAwayJoinedInOrderGiveTheWholeListing) {
+  std::mt19937 random(2024);
+  std::size_t parts = 0;
+  for (int trial = 0; trial < kSplitTrials; ++trial) {
+    const EdgeVector edges = trial % 3 == 0   ? random_simple_graph(random, 12)
+                             : trial % 3 == 1 ? random_simple_graph(random, 22, 0.25)
+                                              : random_union(random, 6 + trial % 7, 14, 0.5);
+    SCOPED_TRACE(edge_text(edges));
+    const SizeBounds bounds = trial % 5 == 0   ? SizeBounds{2, 5}
+                              : trial % 5 == 1 ? SizeBounds{4, 7}
+                                               : SizeBounds{};
+    const AdjacencyList graph = graph_of(edges);
+    if (bounds.min == 1 && bounds.max == SizeBounds{}.max) {
+      ASSERT_EQ(list(graph).lines, PlainMiner(edges).run().lines);
+    }
+    parts += expect_split_listings_join(graph, bounds, random);
+    if (HasFailure()) return;
+  }
+  EXPECT_GT(parts, std::size_t(kSplitTrials));  // the splitting did happen, many times
+}
+
+TEST(ListingSearch, PartsGivenAwayOnTheFamilies) {
+  std::mt19937 random(77);
+  // A path has nothing to give away: each of its patterns has at most one child.
+  const std::pair<const char*, std::string> families[] = {
+      {"path of 40 nodes", path(40)},
+      {"grid 4x4", grid(4, 4)},
+      {"complete 11", complete(11)},
+      {"complete bipartite 5, 6", complete_bipartite(5, 6)},
+      {"star of 12 leaves", star(12)},
+      {"random tree of 24 nodes", random_tree(24)},
+      {"random tree of 150 nodes, sizes up to 6", random_tree(150)},
+  };
+  for (const auto& [name, text] : families) {
+    SCOPED_TRACE(name);
+    const EdgeList edges = edges_of(text);
+    const AdjacencyList graph = build_simple_graph(edges.edges, edges.max_node);
+    const SizeBounds bounds = graph.node_slots() > 128 ? SizeBounds{1, 6} : SizeBounds{};
+    std::size_t parts = 0;
+    for (int round = 0; round < trials(4); ++round)
+      parts += expect_split_listings_join(graph, bounds, random, true);
+    if (std::string(name).starts_with("path")) {
+      EXPECT_EQ(parts, 0u);
+    } else {
+      EXPECT_GT(parts, 0u);
+    }
+  }
+}
+
+// A part of a pattern's children, and parts below the root, split as well.
+TEST(ListingSearch, PartsBelowTheRootGiveAwayTheirOwnChildrenOnly) {
+  std::mt19937 random(5150);
+  std::uint64_t lines = 0;
+  std::size_t parts = 0;
+  for (int trial = 0; trial < kSplitTrials / 4; ++trial) {
+    const EdgeVector edges = random_simple_graph(random, 13, 0.8);
+    SCOPED_TRACE(edge_text(edges));
+    const AdjacencyList graph = graph_of(edges);
+    ListingSearch search(graph);
+    RandomSplitter splitter(search, random, 4, true);
+    for (std::int32_t root = 1; root < graph.node_slots(); ++root) {
+      // Walk down at random to a pattern, and list a random range of its children, with or without
+      // its own line.
+      std::vector<std::uint32_t> path;
+      while (random() % 3 != 0) {
+        const std::uint32_t children = search.child_count(root, path);
+        if (children == 0) break;
+        path.push_back(std::uint32_t(random() % children));
+      }
+      const std::uint32_t children = search.child_count(root, path);
+      const std::uint32_t first = std::uint32_t(random() % (children + 1));
+      const std::uint32_t last = first + std::uint32_t(random() % (children + 2 - first));
+      const ListingSearch::Part part{root, path, first, last, random() % 2 == 0};
+      Enumeration whole;
+      whole.count =
+          search.list_part(part, [&](std::span<const char> b) { whole.lines.append(b.data(), b.size()); });
+      const Enumeration joined = splitter.list(part);
+      ASSERT_EQ(joined.lines, whole.lines);
+      ASSERT_EQ(joined.count, whole.count);
+      lines += whole.count;
+    }
+    parts += splitter.parts();
+  }
+  EXPECT_GT(lines, std::uint64_t(10 * kSplitTrials / 4));
+  EXPECT_GT(parts, std::size_t(kSplitTrials / 4));
+}
+
+// Rebuilding a part given away replays its path of slots, which can be thousands long: a path of
+// 2,000 nodes (numbered at random) ending in a small dense cluster, listed from its first node; and a
+// path whose first node lies in the middle, so that every pattern can grow at both ends.
+TEST(ListingSearch, PartsGivenAwayDeepInTheSearch) {
+  std::mt19937 random(9);
+  const int length = 2000;
+  std::vector<int> numbers(length + 8);
+  std::iota(numbers.begin(), numbers.end(), 0);
+  std::shuffle(numbers.begin() + 2, numbers.end(), random);
+  EdgeVector edges = path_graph(length);
+  for (int leaf = length + 1; leaf <= length + 6; ++leaf) {
+    edges.emplace_back(length, leaf);
+    if (leaf > length + 1) edges.emplace_back(leaf - 1, leaf);
+  }
+  const AdjacencyList deep = graph_of(renumbered(edges, numbers));
+  EdgeVector both_ways;
+  for (int i = 1; i < 120; ++i) both_ways.emplace_back(i == 1 ? 1 : 2 * i - 2, 2 * i);
+  for (int i = 1; i < 120; ++i) both_ways.emplace_back(i == 1 ? 1 : 2 * i - 1, 2 * i + 1);
+  const AdjacencyList middle = graph_of(both_ways);
+  struct Case {
+    const char* name;
+    const AdjacencyList& graph;
+    SizeBounds bounds;
+    std::uint32_t accept_one_in;  // at most: the few offers in the cluster must give some parts
+  };
+  const Case cases[] = {
+      {"deep path, all sizes", deep, {}, 4},
+      {"deep path, sizes from 1,990", deep, {1990, SizeBounds{}.max}, 4},
+      {"deep path, sizes 1,995 to 2,003", deep, {1995, 2003}, 4},
+      {"path from its middle", middle, {}, 1},
+      {"path from its middle, sizes 100 to 140", middle, {100, 140}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ListingSearch search(c.graph, c.bounds);
+    const ListingSearch::Part first_root{1, {}, 0, std::numeric_limits<std::uint32_t>::max(), true};
+    Enumeration whole;
+    whole.count = search.list_part(first_root,
+                                   [&](std::span<const char> b) { whole.lines.append(b.data(), b.size()); });
+    std::size_t deepest = 0;
+    for (int round = 0; round < trials(3); ++round) {
+      RandomSplitter splitter(search, random, 1 + std::uint32_t(random() % c.accept_one_in), true);
+      const Enumeration joined = splitter.list(first_root);
+      ASSERT_EQ(joined.lines, whole.lines);
+      ASSERT_EQ(joined.count, whole.count);
+      deepest = std::max(deepest, splitter.deepest_path());
+    }
+    EXPECT_GT(deepest, c.graph.node_slots() > 1000 ? std::size_t(1900) : std::size_t(100));
+  }
+}
+
+// A worker stopped by a failure elsewhere: its offer throws. The search stays usable.
+TEST(ListingSearch, AnOfferThatThrowsLeavesTheSearchUsable) {
+  std::mt19937 random(61);
+  for (int trial = 0; trial < trials(40); ++trial) {
+    // Past 128 nodes the seen marks live in the search, and must not outlast the failed part.
+    const EdgeVector edges = random_union(random, 14, 14, 0.5);
+    SCOPED_TRACE(edge_text(edges));
+    const AdjacencyList graph = graph_of(edges);
+    ListingSearch search(graph);
+    const Enumeration whole = list(graph);
+    std::atomic<unsigned> wanted{1};
+    struct Stopped {};
+    int offers_left = 1 + int(random() % 20);
+    const ListingSearch::Splitting stopping{&wanted, [&](ListingSearch::Part&&) -> bool {
+                                              if (--offers_left == 0) throw Stopped{};
+                                              return false;
+                                            }};
+    for (std::int32_t root = 1; root < graph.node_slots() && offers_left > 0; ++root) {
+      try {
+        search.list_part(
+            {root, {}, 0, std::numeric_limits<std::uint32_t>::max(), true}, [](std::span<const char>) {},
+            stopping);
+      } catch (const Stopped&) {
+      }
+    }
+    std::string again;
+    search.list_all([&](std::span<const char> b) { again.append(b.data(), b.size()); });
+    ASSERT_EQ(again, whole.lines);
   }
 }
 
