@@ -106,6 +106,8 @@ class JobBoard {
     }
     // Whether a worker is hungry: a cheap test for every pattern of the search.
     bool split_wanted() const { return board_->hungry_.load(std::memory_order_relaxed) > 0; }
+    // The count of hungry workers itself, for searches that test it without the board.
+    const std::atomic<unsigned>& hungry() const { return board_->hungry_; }
     // Offers a piece of the current job, the children not yet started of its shallowest pattern
     // that has some; true when a hungry worker takes it, and then the current job must not list it.
     bool offer(Piece&& piece);

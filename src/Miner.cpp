@@ -5,6 +5,8 @@
 #include <optional>
 
 #include "ByteSource.h"
+#include "JobBoard.h"
+#include "ListingRun.h"
 #include "Memory.h"
 #include "NodeNumbering.h"
 #include "helpers.h"
@@ -31,7 +33,8 @@ std::int64_t largest_pattern(std::int32_t max_node, std::uint64_t edge_count) {
 
 }  // namespace
 
-Miner::MemoryNeed Miner::memory_needed(const EdgeList& edges, bool counting) {
+Miner::MemoryNeed Miner::memory_needed(const EdgeList& edges, bool counting,
+                                       [[maybe_unused]] unsigned threads) {
   // The graph: by node slot its offsets and the builder's marks; by edge line the line and both ends.
   constexpr std::uint64_t kGraphPerNode = sizeof(std::size_t) + sizeof(std::int32_t);
   constexpr std::uint64_t kGraphPerEdge = sizeof(Edge) + 2 * sizeof(std::int32_t);
@@ -58,8 +61,8 @@ namespace {
 
 // Refuses a graph whose tables would not fit in memory, before anything large is allocated: Linux
 // would rather kill the process later than fail the allocation.
-void check_memory(const std::string& path, const EdgeList& edges, bool counting) {
-  const Miner::MemoryNeed need = Miner::memory_needed(edges, counting);
+void check_memory(const std::string& path, const EdgeList& edges, bool counting, unsigned threads) {
+  const Miner::MemoryNeed need = Miner::memory_needed(edges, counting, threads);
   const std::uint64_t available = available_memory();
   if (need.node_bytes + need.other_bytes <= available) return;
   if (need.node_bytes > available / 2) {
@@ -87,8 +90,9 @@ Miner::Miner(int argc, char** argv) : Miner(argv[2], RunOptions{argc == 4 ? argv
 Miner::Miner(const std::string& graph_path, const RunOptions& options)
     : Miner(read_edges(graph_path), graph_path, options) {}
 
-Miner::Miner(EdgeList edges, const std::string& graph_name, const RunOptions& options) {
-  check_memory(input_name(graph_name), edges, options.output_name.empty());
+Miner::Miner(EdgeList edges, const std::string& graph_name, const RunOptions& options)
+    : threads_(options.threads != 0 ? options.threads : available_threads()) {
+  check_memory(input_name(graph_name), edges, options.output_name.empty(), threads_);
   const NodeNumbering numbering = survey_node_numbering(edges, true);
   graph_ = build_graph(edges, get_max_node(edges));
   edges = EdgeList{};  // released before the search's tables take their memory
@@ -273,12 +277,7 @@ class CountingSearch {
 };
 
 std::uint64_t Miner::enumerate() {
-  ListingSearch search(graph_);
-  ListingSearch::BlockSink sink;
-  if (output_.enabled()) {
-    sink = [this](std::span<const char> block) { output_.write_block(block.data(), block.size()); };
-  }
-  const std::uint64_t lines = search.list_all(sink);
+  const std::uint64_t lines = list_patterns(graph_, SizeBounds{}, threads_, output_);
   output_.finish();
   return lines;
 }

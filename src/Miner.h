@@ -65,7 +65,7 @@ class Miner {
     std::uint64_t node_bytes;
     std::uint64_t other_bytes;
   };
-  static MemoryNeed memory_needed(const EdgeList& edges, bool counting);
+  static MemoryNeed memory_needed(const EdgeList& edges, bool counting, unsigned threads = 1);
 
  private:
   struct Frame {
@@ -86,6 +86,7 @@ class Miner {
   void see(std::int32_t node);
   void unsee(std::int32_t node);
 
+  unsigned threads_ = 1;  // listing: the threads that list patterns
   AdjacencyList graph_;
   std::int32_t max_node_ = -1;
   // The counting search's state, allocated when it starts.

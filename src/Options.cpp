@@ -1,6 +1,7 @@
 #include "Options.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "helpers.h"
 
@@ -16,12 +17,27 @@ const OptionSpec* find_option(std::span<const OptionSpec> options, std::string_v
   return found == options.end() ? nullptr : &*found;
 }
 
+// A count of threads: a whole number from 1 to kMostThreads.
+unsigned parse_thread_count(std::string_view value) {
+  constexpr unsigned kMostThreads = 4096;
+  unsigned threads = 0;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, threads);
+  if (value.empty() || error != std::errc{} || stop != end || threads < 1 || threads > kMostThreads) {
+    option_error("--threads expects a whole number from 1 to " + std::to_string(kMostThreads) + ", got " +
+                 quoted_excerpt(value));
+  }
+  return threads;
+}
+
 }  // namespace
 
 std::span<const OptionSpec> known_options() {
   static const OptionSpec options[] = {
       {"help", "", "show this help and exit", nullptr},
       {"version", "", "show the version and exit", nullptr},
+      {"threads", "N", "run on N threads (default: every CPU this process may use)",
+       [](RunOptions& run, std::string_view value) { run.threads = parse_thread_count(value); }},
       {"quiet", "", "write no notes on standard error",
        [](RunOptions& run, std::string_view) { run.quiet = true; }},
   };

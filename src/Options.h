@@ -14,6 +14,7 @@
 struct RunOptions {
   std::string output_name;  // OUTPUT_FILE: "" counts only, "-" is standard output
   bool quiet = false;       // no notes on standard error
+  unsigned threads = 0;     // 0: one for every CPU this process may run on
 };
 
 // One long option. A value-taking option has a placeholder for the help text (for example "N");

@@ -1,0 +1,19 @@
+// A whole CIS listing: every root's patterns within the size bounds, on one thread or several, the
+// lines always in the order one thread writes them.
+#pragma once
+
+#include <cstdint>
+
+#include "Graph.h"
+#include "ListingSearch.h"
+#include "Output.h"
+
+// Lists the patterns into output (or only counts them, when output writes nothing) and returns their
+// number. With several threads, every thread lists pieces of the search with a ListingSearch of its
+// own; see JobBoard.h for how the work is split and the lines are kept in order.
+std::uint64_t list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads,
+                            PatternOutput& output);
+
+// The memory a listing on threads takes beyond the graph: a search per thread and the lines waiting
+// to be written.
+std::uint64_t listing_bytes_needed(std::int64_t node_slots, std::int64_t adjacency_entries, unsigned threads);
