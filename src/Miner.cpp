@@ -83,7 +83,7 @@ Miner::Miner(int argc, char** argv) : Miner(argv[2], RunOptions{argc == 4 ? argv
 Miner::Miner(const std::string& graph_path, const RunOptions& options)
     : Miner(read_edges(graph_path), graph_path, options) {}
 
-Miner::Miner(EdgeList edges, const std::string& graph_name, const RunOptions& options) {
+Miner::Miner(EdgeList edges, const std::string& graph_name, const RunOptions& options) : options_(options) {
   check_memory(graph_name, edges, options.output_name.empty());
   graph_ = build_graph(edges, get_max_node(edges));
   edges = EdgeList{};  // released before the search's tables take their memory
@@ -390,8 +390,22 @@ void Miner::count_component(std::span<const std::int32_t> component, CountRoad r
       return;
     }
     if (searched) return;
+    note_program_gave_up(component.size(), memory_budget);
   }
   search_component(component, kUnlimited, total);
+}
+
+// The search that takes over can run for hours where the program would have taken seconds, so the
+// user hears of it, once a run.
+void Miner::note_program_gave_up(std::size_t component_nodes, std::uint64_t memory_budget) {
+  if (noted_give_up_) return;
+  noted_give_up_ = true;
+  note(options_, "the count's dynamic program outgrew its memory (" + format_bytes(memory_budget) +
+                     ", a quarter of what is available) on a component of " +
+                     std::to_string(component_nodes) +
+                     " nodes; the search counts it instead, pattern by pattern, which can take very long on "
+                     "this graph. Listing the patterns with size bounds, or a smaller graph, may be what "
+                     "you want.");
 }
 
 bool Miner::search_component(std::span<const std::int32_t> roots, std::uint64_t step_limit,

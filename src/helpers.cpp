@@ -18,6 +18,12 @@ void terminate(std::string message) {
   throw UsageError(message);
 }
 
+void note(const RunOptions& options, std::string_view message) {
+  if (options.quiet) return;
+  std::fprintf(stderr, "quarn: note: %.*s\n", int(message.size()), message.data());
+  std::fflush(stderr);
+}
+
 std::string quoted_excerpt(std::string_view text) {
   constexpr std::size_t kLongest = 60;
   std::string out = "\"";

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
+#include <random>
 
 #include "test_support.h"
 
@@ -422,6 +424,98 @@ TEST(CisLimits, NodeNumbersTooLargeForMemoryAreRefused) {
   EXPECT_EQ(run.err.rfind("quarn: " + dir.file("g.txt") + ":3: node number 2147483647 is too large", 0), 0u)
       << run.err;
   EXPECT_EQ(run.status, 1);
+}
+
+// Runs under an address-space limit (ulimit -v, in KiB) only outside the sanitizers, which reserve
+// terabytes of address space for themselves.
+#ifdef QUARN_SANITIZED
+#define SKIP_UNDER_SANITIZERS() GTEST_SKIP() << "the sanitizers cannot run under an address-space limit"
+#else
+#define SKIP_UNDER_SANITIZERS() static_cast<void>(0)
+#endif
+
+// A seeded random graph of 30 nodes, each pair joined with probability 0.3, numbered from first:
+// its dynamic program needs several MiB of states, its counting search a fraction of a second.
+std::string dense_graph(int first) {
+  std::mt19937 random(7);
+  std::string text;
+  for (int u = 0; u < 30; ++u) {
+    for (int v = u + 1; v < 30; ++v) {
+      if (std::uniform_int_distribution<int>(1, 10)(random) <= 3)
+        text += std::to_string(first + u) + " " + std::to_string(first + v) + "\n";
+    }
+  }
+  return text;
+}
+
+const std::string kGaveUpNote = "quarn: note: the count's dynamic program outgrew its memory (";
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// Under an address-space limit the dynamic program gives up within its budget and the search counts
+// the component: the same count as without the limit, and one note for the whole run, which --quiet
+// silences.
+TEST(CisLimits, CountingFallsBackToTheSearchWithinAnAddressSpaceLimit) {
+  SKIP_UNDER_SANITIZERS();
+  TempDir dir;
+  write_file(dir.file("one.txt"), dense_graph(1));
+  write_file(dir.file("two.txt"), dense_graph(1) + dense_graph(31));
+  struct Case {
+    std::string graph;
+    std::string limit;
+    std::string option;
+    std::size_t notes;
+  };
+  const Case cases[] = {
+      {"one.txt", "ulimit -v 40000 && ", "", 1},
+      {"one.txt", "ulimit -v 40000 && ", " --quiet", 0},
+      {"two.txt", "ulimit -v 40000 && ", "", 1},  // two components give up, one note
+  };
+  const RunResult plain = run_quarn({"CIS", dir.file("one.txt")});
+  ASSERT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.err, "");
+  ASSERT_EQ(plain.out.rfind("Patterns: ", 0), 0u);
+  const std::string count = plain.out.substr(10, plain.out.size() - 11);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.limit + c.graph + c.option);
+    const RunResult run = run_shell(c.limit + "$QUARN CIS '" + dir.file(c.graph) + "'" + c.option);
+    const std::string expected = c.graph == "one.txt" ? count : std::to_string(2 * std::stoull(count));
+    EXPECT_EQ(run.out, "Patterns: " + expected + "\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(occurrences(run.err, kGaveUpNote), c.notes) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), std::ptrdiff_t(c.notes)) << run.err;
+    if (c.notes != 0) {
+      EXPECT_NE(run.err.find("which can take very long"), std::string::npos) << run.err;
+    }
+  }
+}
+
+// The tables of a node number the address-space limit cannot hold are refused with the message,
+// counting or listing, rather than ending the run with a failed allocation.
+TEST(CisLimits, NodeNumbersTooLargeForAnAddressSpaceLimitAreRefused) {
+  SKIP_UNDER_SANITIZERS();
+  TempDir dir;
+  write_file(dir.file("g.txt"), "1 2\n1 5000000\n");
+  for (const std::string& output : std::vector<std::string>{"", " '" + dir.file("out.txt") + "'"}) {
+    SCOPED_TRACE(output);
+    const RunResult run = run_shell("ulimit -v 100000 && $QUARN CIS '" + dir.file("g.txt") + "'" + output);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("quarn: " + dir.file("g.txt") +
+                                ":2: node number 5000000 is too large: the tables "
+                                "for the nodes 0 to 5000000 would need ",
+                            0),
+              0u)
+        << run.err;
+    EXPECT_NE(run.err.find(" MiB is available\n"), std::string::npos) << run.err;
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.txt")));
+  }
+  // Without the limit the same graph runs.
+  EXPECT_EQ(run_quarn({"CIS", dir.file("g.txt")}).status, 0);
 }
 
 }  // namespace
