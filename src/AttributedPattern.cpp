@@ -211,18 +211,15 @@ void AttributedPattern::merge_later(Level& level) {
   const auto count = std::uint32_t(later_.size());
   level.merged = count;
   for (const std::uint32_t* entry : later_) marked_[marked_count_++] = node_of(entry);
-  std::uint32_t i = level.candidates_end;
-  std::uint32_t j = count;
-  std::uint32_t k = i + j;
-  level.candidates_end = k;
-  while (j > 0) {
-    --k;
-    if (i > level.second_begin && node_of(candidate_entry(i - 1)) > node_of(later_[j - 1])) {
-      --i;
-      copy_entry(candidate_entry(i), candidate_entry(k));
-    } else {
-      copy_entry(later_[--j], candidate_entry(k));
-    }
+  // From the largest new node down: the run of candidates above it moves up in one piece.
+  std::uint32_t end = level.candidates_end;
+  level.candidates_end += count;
+  for (std::uint32_t j = count; j > 0; --j) {
+    const std::uint32_t* entry = later_[j - 1];
+    const std::uint32_t place = first_at_least(level.second_begin, end, node_of(entry));
+    move_entries(place, end, place + j);
+    copy_entry(entry, candidate_entry(place + j - 1));
+    end = place;
   }
 }
 
@@ -230,17 +227,16 @@ void AttributedPattern::merge_later(Level& level) {
 void AttributedPattern::take_out_merged(const Level& level) {
   if (level.merged == 0) return;
   const std::int32_t* merged = marked_.get() + (marked_count_ - level.merged);
-  std::uint32_t j = 0;
-  std::uint32_t write = level.second_begin;
-  for (std::uint32_t read = level.second_begin; read < level.candidates_end; ++read) {
-    const std::uint32_t* entry = candidate_entry(read);
-    if (j < level.merged && node_of(entry) == merged[j]) {
-      ++j;
-      continue;
-    }
-    if (write != read) copy_entry(entry, candidate_entry(write));
-    ++write;
+  // The runs between the merged nodes move down in one piece each.
+  std::uint32_t write = first_at_least(level.second_begin, level.candidates_end, merged[0]);
+  std::uint32_t read = write + 1;
+  for (std::uint32_t j = 1; j < level.merged; ++j) {
+    const std::uint32_t next = first_at_least(read, level.candidates_end, merged[j]);
+    move_entries(read, next, write);
+    write += next - read;
+    read = next + 1;
   }
+  move_entries(read, level.candidates_end, write);
 }
 
 void AttributedPattern::retract() {
@@ -280,21 +276,25 @@ bool AttributedPattern::same_profile(std::size_t index) const {
   return covers(row_of(candidate_entry(level.candidates_begin + index)), profile_of(level));
 }
 
+std::uint32_t AttributedPattern::first_at_least(std::uint32_t begin, std::uint32_t end,
+                                                std::int32_t node) const {
+  while (begin < end) {
+    const std::uint32_t middle = begin + (end - begin) / 2;
+    if (node_of(candidate_entry(middle)) < node) {
+      begin = middle + 1;
+    } else {
+      end = middle;
+    }
+  }
+  return begin;
+}
+
 std::size_t AttributedPattern::index_of(std::int32_t wanted) const {
   const Level& level = current();
   // Each group ascends: a binary search in each.
   auto find_in = [&](std::uint32_t begin, std::uint32_t end) {
-    std::uint32_t low = begin;
-    std::uint32_t high = end;
-    while (low < high) {
-      const std::uint32_t middle = low + (high - low) / 2;
-      if (node_of(candidate_entry(middle)) < wanted) {
-        low = middle + 1;
-      } else {
-        high = middle;
-      }
-    }
-    return low < end && node_of(candidate_entry(low)) == wanted ? low : end;
+    const std::uint32_t at = first_at_least(begin, end, wanted);
+    return at < end && node_of(candidate_entry(at)) == wanted ? at : end;
   };
   std::uint32_t at = find_in(level.candidates_begin, level.second_begin);
   if (at == level.second_begin) at = find_in(level.second_begin, level.candidates_end);

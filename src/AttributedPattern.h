@@ -37,6 +37,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <vector>
@@ -118,6 +119,11 @@ class AttributedPattern {
   void copy_entry(const std::uint32_t* from, std::uint32_t* to) const {
     for (std::size_t k = 0; k < stride_; ++k) to[k] = from[k];
   }
+  // Moves candidates_[begin, end) to start at to, as one block.
+  void move_entries(std::uint32_t begin, std::uint32_t end, std::uint32_t to) {
+    std::memmove(candidate_entry(to), candidate_entry(begin),
+                 std::size_t(end - begin) * stride_ * sizeof(std::uint32_t));
+  }
   void mark(std::int32_t node) {
     marks_.set(node);
     marked_[marked_count_++] = node;
@@ -128,6 +134,8 @@ class AttributedPattern {
                                std::uint32_t split, std::uint32_t& split_after, Words shared);
   void restore_dropped(std::uint32_t* members, std::uint32_t kept_end, std::uint32_t first,
                        std::uint32_t last);
+  // The first place in candidates_[begin, end), an ascending run, whose node is not below node.
+  std::uint32_t first_at_least(std::uint32_t begin, std::uint32_t end, std::int32_t node) const;
   void merge_later(Level& level);
   void take_out_merged(const Level& level);
 

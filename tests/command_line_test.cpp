@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <numeric>
 #include <random>
 
 #include "test_support.h"
@@ -692,6 +693,105 @@ TEST(Mcs, RowsOfTenThousandAttributes) {
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, 0);
   }
+}
+
+// A seeded sparse random graph of n nodes and 2n edge lines, every node with the one attribute: each
+// connected component is one pattern, reported from its smallest node, and the search from the
+// smallest node of the largest component goes thousands of nodes deep with a wide frontier. lines
+// are the components found by union-find, as the output must list them.
+struct OneAttributeGraph {
+  std::string edges;
+  std::string rows;
+  std::string lines;
+};
+
+OneAttributeGraph one_attribute_sparse_graph(int n) {
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> node(1, n);
+  std::vector<int> parent(std::size_t(n) + 1);
+  std::iota(parent.begin(), parent.end(), 0);
+  auto find = [&](int u) {
+    while (parent[std::size_t(u)] != u)
+      u = parent[std::size_t(u)] = parent[std::size_t(parent[std::size_t(u)])];
+    return u;
+  };
+  OneAttributeGraph g;
+  for (int i = 0; i < 2 * n; ++i) {
+    const int u = node(random);
+    const int v = node(random);
+    g.edges += std::to_string(u) + " " + std::to_string(v) + "\n";
+    parent[std::size_t(find(u))] = find(v);
+  }
+  std::vector<std::vector<int>> members(std::size_t(n) + 1);
+  std::vector<int> order;  // components by their smallest node
+  for (int u = 1; u <= n; ++u) {
+    auto& component = members[std::size_t(find(u))];
+    if (component.empty()) order.push_back(find(u));
+    component.push_back(u);
+    g.rows += "1\n";
+  }
+  for (const int c : order) {
+    for (const int u : members[std::size_t(c)]) g.lines += std::to_string(u) + " ";
+    g.lines += "\n";
+  }
+  return g;
+}
+
+// The chain of patterns shares its neighbour groups, so a search thousands of nodes deep over a wide
+// frontier runs in a few MiB: within an address-space limit far below what a copy of the groups per
+// depth took (gigabytes on this graph).
+TEST(McsLimits, ADeepSearchRunsInMemoryLinearInTheGraph) {
+  TempDir dir;
+  const OneAttributeGraph g = one_attribute_sparse_graph(20000);
+  write_file(dir.file("g.txt"), g.edges);
+  write_file(dir.file("a.txt"), g.rows);
+#ifdef QUARN_SANITIZED
+  const std::string limit = "";  // the sanitizers cannot run under an address-space limit
+#else
+  const std::string limit = "ulimit -v 100000 && ";
+#endif
+  const RunResult run = run_shell(limit + "$QUARN MCS '" + dir.file("g.txt") + "' '" + dir.file("a.txt") +
+                                  "' 1 1 '" + dir.file("out.txt") + "'");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "Patterns: " + std::to_string(std::count(g.lines.begin(), g.lines.end(), '\n')) + "\n");
+  EXPECT_TRUE(read_file(dir.file("out.txt")) == g.lines);  // not printed: 100 KiB
+}
+
+// The check before the output is opened counts the search's own memory besides the graph's blocks:
+// under a limit that the blocks of a path of 200,000 nodes fit in but not its search, the run is
+// refused with the message and leaves the output file alone; under a larger one it runs.
+TEST(McsLimits, SearchTablesBeyondAnAddressSpaceLimitAreRefused) {
+  SKIP_UNDER_SANITIZERS();
+  TempDir dir;
+  constexpr int kNodes = 200000;
+  std::string edges;
+  std::string rows;
+  std::string line;
+  for (int u = 1; u <= kNodes; ++u) {
+    if (u < kNodes) edges += std::to_string(u) + " " + std::to_string(u + 1) + "\n";
+    rows += "1\n";
+    line += std::to_string(u) + " ";
+  }
+  write_file(dir.file("g.txt"), edges);
+  write_file(dir.file("a.txt"), rows);
+  const std::string command =
+      "$QUARN MCS '" + dir.file("g.txt") + "' '" + dir.file("a.txt") + "' 1 1 '" + dir.file("out.txt") + "'";
+  write_file(dir.file("out.txt"), "old");
+  const RunResult refused = run_shell("ulimit -v 30000 && " + command);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err.rfind("quarn: " + dir.file("g.txt") + ": the search tables for this graph and " +
+                                  dir.file("a.txt") + " would need ",
+                              0),
+            0u)
+      << refused.err;
+  EXPECT_NE(refused.err.find(" is available\n"), std::string::npos) << refused.err;
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(read_file(dir.file("out.txt")), "old");
+  const RunResult run = run_shell("ulimit -v 60000 && " + command);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "Patterns: 1\n");
+  EXPECT_TRUE(read_file(dir.file("out.txt")) == line + "\n");
 }
 
 }  // namespace
