@@ -154,7 +154,7 @@ bool AttributedMiner::extend_by_next_candidate(std::size_t depth, Search& search
   frame.next = i + 1;
   if (pattern.same_profile(i)) frame.phase = Phase::done;
   pattern.extend(i);
-  search.frames.emplace_back();  // within the capacity reserved: frame stays valid until here
+  search.frames.emplace_back();  // within the capacity reserved: nothing is allocated
   return true;
 }
 

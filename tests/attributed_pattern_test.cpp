@@ -291,4 +291,21 @@ TEST(AttributedPattern, RetractingGivesBackWhatAProfileChangeDropped) {
   EXPECT_EQ(p.depth(), 0u);
 }
 
+// What a search's pattern can take grows with the nodes of the graph, not with the depth of the
+// search times the neighbourhood: each node more on a path costs the same few bytes.
+TEST(AttributedPattern, BytesNeededGrowLinearlyWithTheGraph) {
+  auto bytes_for_path = [](int n) {
+    const AttributeTable table =
+        attribute_table(std::vector<std::vector<int>>(std::size_t(n), std::vector<int>(40, 1)));
+    std::vector<Edge> edges;
+    for (int u = 1; u < n; ++u) edges.push_back(Edge{u, u + 1});
+    return AttributedPattern::bytes_needed(build_cohesive_graph(table, edges, 1), table, RowLayout::copied);
+  };
+  // Steps of 1,024 nodes, so that the marks, bits in 64-bit words, grow evenly too.
+  const std::uint64_t step = bytes_for_path(2048) - bytes_for_path(1024);
+  EXPECT_EQ(bytes_for_path(3072) - bytes_for_path(2048), step);
+  EXPECT_EQ(bytes_for_path(11264) - bytes_for_path(1024), 10 * step);
+  EXPECT_LT(step, 1024u * 200);  // a couple of hundred bytes a node at 40 attributes
+}
+
 }  // namespace
