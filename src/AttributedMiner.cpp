@@ -32,7 +32,8 @@ AttributedMiner::AttributedMiner(const std::string& graph_path, const std::strin
   }
   // Refuse a graph whose search tables cannot fit before the output is touched: Linux would rather
   // kill the process half way than fail the allocation.
-  const std::uint64_t needed = SearchGraph::bytes_needed(graph_, attributes_, layout_);
+  const std::uint64_t needed = SearchGraph::bytes_needed(graph_, attributes_, layout_) +
+                               search_bytes_needed(graph_, attributes_, layout_);
   const std::uint64_t available = available_memory();
   if (needed > available) {
     fail(input_name(graph_path), "the search tables for this graph and " + input_name(attributes_path) +
@@ -86,11 +87,26 @@ void AttributedMiner::process() {
   print_count_line(enumerate());
 }
 
+AttributedMiner::Search::Search(const SearchGraph& graph) : pattern(graph) {
+  // Sized once: a pattern holds at most one node per node with a neighbour, and a root.
+  const std::size_t most_nodes = graph.linkage().linked_nodes + 1;
+  frames.reserve(most_nodes);
+  sorted.reserve(most_nodes);
+  line.reserve(most_nodes * 12 + 1);
+}
+
+std::uint64_t AttributedMiner::search_bytes_needed(const AdjacencyList& graph,
+                                                   const AttributeTable& attributes, RowLayout layout) {
+  const std::uint64_t most_nodes = linkage_of(graph).linked_nodes + 1;
+  return AttributedPattern::bytes_needed(graph, attributes, layout) +
+         most_nodes * (sizeof(Frame) + sizeof(std::int32_t) + 12) + 1;
+}
+
 std::uint64_t AttributedMiner::enumerate() {
   // A negative MIN_GRAPH_SIZE exceeds every pattern size: nothing can be reported.
   if (min_graph_size_ >= 0) {
-    seen_ = NodeMarks(std::size_t(attributes_.rows) + 1);
-    const SearchGraph search(graph_, attributes_, min_sup_, layout_);
+    const SearchGraph graph(graph_, attributes_, min_sup_, layout_);
+    Search search(graph);
     for (std::int32_t root = 1; root <= attributes_.rows; ++root) {
       if (attributes_.ones(root) < min_sup_) continue;
       if (output_.enabled()) {
@@ -105,22 +121,20 @@ std::uint64_t AttributedMiner::enumerate() {
 }
 
 // Depth first from one root on an explicit stack, so that the depth of the search does not depend on
-// the process stack. patterns_[d] is the pattern at depth d of the current chain; frames_[d] says
-// where its search stands.
+// the process stack. The pattern grows and shrinks in place along the chain; frames[d] says where the
+// search stands at depth d, for the pattern of d + 1 nodes.
 template <bool kWriteLines>
-void AttributedMiner::search_from(std::int32_t root, const SearchGraph& search) {
-  if (patterns_.empty()) {
-    patterns_.resize(1);
-    frames_.resize(1);
-  }
-  patterns_[0].start(root, search, seen_);
-  frames_[0] = Frame{};
+void AttributedMiner::search_from(std::int32_t root, Search& search) {
+  AttributedPattern& pattern = search.pattern;
+  std::vector<Frame>& frames = search.frames;
+  pattern.start(root);
+  frames.assign(1, Frame{});
   std::size_t depth = 0;
   for (;;) {
-    Frame& frame = frames_[depth];
+    Frame& frame = frames[depth];
     if (frame.phase == Phase::entering) {
-      if (patterns_[depth].is_maximal()) {
-        report<kWriteLines>(depth);
+      if (pattern.is_maximal()) {
+        report<kWriteLines>(search);
         frame.phase = Phase::done;
       } else {
         frame.phase = Phase::trying;
@@ -130,43 +144,45 @@ void AttributedMiner::search_from(std::int32_t root, const SearchGraph& search) 
       ++depth;
       continue;
     }
-    patterns_[depth].release(seen_);
+    pattern.retract();
+    frames.pop_back();
     if (depth == 0) return;
     --depth;
   }
 }
 
-bool AttributedMiner::extend_by_next_candidate(std::size_t depth, const SearchGraph& search) {
-  const AttributedPattern& pattern = patterns_[depth];
-  std::size_t i = frames_[depth].next;
-  while (i < pattern.candidates.size() && pattern.covered(i, search)) ++i;
-  if (i == pattern.candidates.size()) return false;
-  frames_[depth].next = i + 1;
-  if (pattern.same_profile(i, search)) frames_[depth].phase = Phase::done;
-  if (patterns_.size() == depth + 1) {
-    patterns_.emplace_back();  // invalidates pattern, which is not used again
-    frames_.emplace_back();
-  }
-  patterns_[depth + 1].extend(patterns_[depth], i, search, seen_);
-  frames_[depth + 1] = Frame{};
+bool AttributedMiner::extend_by_next_candidate(std::size_t depth, Search& search) {
+  AttributedPattern& pattern = search.pattern;
+  Frame& frame = search.frames[depth];
+  const std::size_t count = pattern.candidate_count();
+  std::size_t i = frame.next;
+  while (i < count && pattern.covered(i)) ++i;
+  if (i == count) return false;
+  frame.next = i + 1;
+  if (pattern.same_profile(i)) frame.phase = Phase::done;
+  pattern.extend(i);
+  search.frames.emplace_back();  // within the capacity reserved: nothing is allocated
   return true;
 }
 
 template <bool kWriteLines>
-void AttributedMiner::report(std::size_t depth) {
-  if (depth + 1 < std::size_t(min_graph_size_)) return;
+void AttributedMiner::report(Search& search) {
+  const AttributedPattern& pattern = search.pattern;
+  if (pattern.depth() < std::size_t(min_graph_size_)) return;
   ++pattern_count_;
   if constexpr (kWriteLines) {
-    sorted_.clear();
-    for (std::size_t d = 0; d <= depth; ++d) sorted_.push_back(patterns_[d].node);
-    std::sort(sorted_.begin(), sorted_.end());
-    line_.resize(sorted_.size() * 12 + 1);
-    char* end = line_.data();
-    for (const std::int32_t u : sorted_) {
+    std::vector<std::int32_t>& sorted = search.sorted;
+    sorted.clear();
+    for (std::size_t d = 0; d < pattern.depth(); ++d) sorted.push_back(pattern.node_at(d));
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<char>& line = search.line;
+    line.resize(sorted.size() * 12 + 1);
+    char* end = line.data();
+    for (const std::int32_t u : sorted) {
       end = std::to_chars(end, end + 11, u).ptr;
       *end++ = ' ';
     }
     *end++ = '\n';
-    output_.write(line_.data(), std::size_t(end - line_.data()));
+    output_.write(line.data(), std::size_t(end - line.data()));
   }
 }

@@ -64,16 +64,28 @@ class AttributedMiner {
     Phase phase = Phase::entering;
     std::size_t next = 0;  // the candidate index to try next
   };
+  // Everything a search changes, in one object, so that several searches could each hold their own
+  // and run side by side on one SearchGraph.
+  struct Search {
+    explicit Search(const SearchGraph& graph);
+    AttributedPattern pattern;
+    std::vector<Frame> frames;         // one per node of the pattern
+    std::vector<std::int32_t> sorted;  // the nodes of a reported pattern
+    std::vector<char> line;
+  };
 
   void build_graph(const std::vector<Edge>& edges);
+  // The bytes a search of this graph takes at most: its pattern, frames and line.
+  static std::uint64_t search_bytes_needed(const AdjacencyList& graph, const AttributeTable& attributes,
+                                           RowLayout layout);
   template <bool kWriteLines>
-  void search_from(std::int32_t root, const SearchGraph& search);
+  void search_from(std::int32_t root, Search& search);
   template <bool kWriteLines>
-  void report(std::size_t depth);
+  void report(Search& search);
 
-  // Builds the child of the pattern at depth by its next candidate that is not covered, at depth + 1;
-  // returns false when none is left.
-  bool extend_by_next_candidate(std::size_t depth, const SearchGraph& search);
+  // Extends the pattern at depth by its next candidate that is not covered; returns false when none
+  // is left.
+  static bool extend_by_next_candidate(std::size_t depth, Search& search);
 
   std::uint64_t pattern_count_ = 0;
   AttributeTable attributes_;
@@ -82,11 +94,4 @@ class AttributedMiner {
   std::int32_t min_graph_size_ = 0;
   RowLayout layout_ = RowLayout::automatic;
   PatternOutput output_;
-
-  // Search state, one entry per depth of the current chain of patterns; reused from root to root.
-  std::vector<AttributedPattern> patterns_;
-  std::vector<Frame> frames_;
-  NodeMarks seen_;                    // see AttributedPattern
-  std::vector<std::int32_t> sorted_;  // the nodes of a reported pattern
-  std::vector<char> line_;
 };

@@ -8,8 +8,19 @@
 #include <memory>
 #include <string>
 
-// Bytes of memory this process can still count on: the kernel's estimate of available memory.
+// Bytes of memory this process can still count on: the least of the kernel's estimate of available
+// memory, what the address-space and data limits (ulimit -v, ulimit -d) leave beside what the process
+// has mapped already, and what the memory limits of its control groups leave (cgroup_memory_left).
+// Every check of a size against memory goes through here, so that a run under a limit is refused with
+// a message, or falls back to a road that needs less, rather than dying of a failed allocation.
 std::uint64_t available_memory();
+
+// What the memory limits of this process's control groups leave: over the group and each group above
+// it, the least of its limit less its current use (cgroup v2 memory.max and memory.current, v1
+// memory.limit_in_bytes and memory.usage_in_bytes). UINT64_MAX when no group sets a limit. Every file
+// read (/proc/self/cgroup, /proc/self/mountinfo and the groups' files) is read under root, which is ""
+// in a run and a folder holding a copy of that tree in the tests.
+std::uint64_t cgroup_memory_left(const std::string& root = "");
 
 // Memory for data read at random, released with std::free: at least bytes long, in whole 2 MiB
 // pages, which Linux is asked to back with large pages. With 4 KiB pages a scattered read often

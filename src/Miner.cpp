@@ -33,17 +33,18 @@ std::int64_t largest_pattern(std::int32_t max_node, std::uint64_t edge_count) {
 
 }  // namespace
 
-Miner::MemoryNeed Miner::memory_needed(const EdgeList& edges, bool counting,
-                                       [[maybe_unused]] unsigned threads) {
+Miner::MemoryNeed Miner::memory_needed(const EdgeList& edges, bool counting, unsigned threads) {
   // The graph: by node slot its offsets and the builder's marks; by edge line the line and both ends.
   constexpr std::uint64_t kGraphPerNode = sizeof(std::size_t) + sizeof(std::int32_t);
   constexpr std::uint64_t kGraphPerEdge = sizeof(Edge) + 2 * sizeof(std::int32_t);
   const std::uint64_t slots = std::uint64_t(std::int64_t{edges.max_node} + 1);
   const std::uint64_t lines = edges.edges.size();
   if (!counting) {
-    // Listing: ListingSearch's tables on top of the graph's.
-    return {slots * kGraphPerNode, lines * kGraphPerEdge + ListingSearch::bytes_needed(
-                                                               std::int64_t(slots), 2 * std::int64_t(lines))};
+    // Listing: a search's tables for each thread, and the lines waiting to be written, on top of the
+    // graph's.
+    return {
+        slots * kGraphPerNode,
+        lines * kGraphPerEdge + listing_bytes_needed(std::int64_t(slots), 2 * std::int64_t(lines), threads)};
   }
   // Counting: by node slot seen, unseen, the candidates, the pruned and pruned_at; by level of the
   // deepest pattern a frame. It also splits the graph into components and orders each one:
@@ -91,7 +92,7 @@ Miner::Miner(const std::string& graph_path, const RunOptions& options)
     : Miner(read_edges(graph_path), graph_path, options) {}
 
 Miner::Miner(EdgeList edges, const std::string& graph_name, const RunOptions& options)
-    : threads_(options.threads != 0 ? options.threads : available_threads()) {
+    : threads_(options.threads != 0 ? options.threads : available_threads()), options_(options) {
   check_memory(input_name(graph_name), edges, options.output_name.empty(), threads_);
   const NodeNumbering numbering = survey_node_numbering(edges, true);
   graph_ = build_graph(edges, get_max_node(edges));
@@ -354,8 +355,22 @@ void Miner::count_component(std::span<const std::int32_t> component, CountRoad r
       return;
     }
     if (searched) return;
+    note_program_gave_up(component.size(), memory_budget);
   }
   search_component(component, kUnlimited, total);
+}
+
+// The search that takes over can run for hours where the program would have taken seconds, so the
+// user hears of it, once a run.
+void Miner::note_program_gave_up(std::size_t component_nodes, std::uint64_t memory_budget) {
+  if (noted_give_up_) return;
+  noted_give_up_ = true;
+  note(options_, "the count's dynamic program outgrew its memory (" + format_bytes(memory_budget) +
+                     ", a quarter of what is available) on a component of " +
+                     std::to_string(component_nodes) +
+                     " nodes; the search counts it instead, pattern by pattern, which can take very long on "
+                     "this graph. Listing the patterns with size bounds, or a smaller graph, may be what "
+                     "you want.");
 }
 
 bool Miner::search_component(std::span<const std::int32_t> roots, std::uint64_t step_limit,

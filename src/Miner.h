@@ -83,6 +83,7 @@ class Miner {
   // Counts a component's patterns by the counting search from each of its nodes, ascending, and adds
   // them to total; gives up after step_limit patterns, and then leaves total and the marks as they were.
   bool search_component(std::span<const std::int32_t> roots, std::uint64_t step_limit, mpz_class& total);
+  void note_program_gave_up(std::size_t component_nodes, std::uint64_t memory_budget);
   void see(std::int32_t node);
   void unsee(std::int32_t node);
 
@@ -98,4 +99,6 @@ class Miner {
   std::vector<Frame> frames_;             // one per node of the current pattern
   std::uint64_t steps_left_ = 0;          // patterns the counting search may still visit
   PatternOutput output_;
+  RunOptions options_;
+  bool noted_give_up_ = false;  // the note that the dynamic program gave up is written once a run
 };

@@ -17,19 +17,28 @@ std::vector<std::uint64_t> block_positions(const AdjacencyList& graph, std::size
   return positions;
 }
 
-std::size_t copied_words_in(RowLayout layout, const AttributeTable& table) {
-  const bool copied =
-      layout == RowLayout::copied || (layout == RowLayout::automatic && SearchGraph::copies_pay(table));
-  return copied ? table.words_per_row : 0;
+}  // namespace
+
+Linkage linkage_of(const AdjacencyList& graph) {
+  Linkage linkage;
+  for (std::int64_t u = 0; u < graph.node_slots(); ++u) {
+    const std::size_t degree = graph.of(std::int32_t(u)).size();
+    if (degree != 0) ++linkage.linked_nodes;
+    linkage.max_degree = std::max(linkage.max_degree, degree);
+  }
+  return linkage;
 }
 
-}  // namespace
+std::size_t SearchGraph::copied_words_for(const AttributeTable& table, RowLayout layout) {
+  const bool copied = layout == RowLayout::copied || (layout == RowLayout::automatic && copies_pay(table));
+  return copied ? table.words_per_row : 0;
+}
 
 std::uint64_t SearchGraph::bytes_needed(const AdjacencyList& graph, const AttributeTable& table,
                                         RowLayout layout) {
   const std::uint64_t slots = std::uint64_t(table.rows) + 1;
   const std::uint64_t entries = graph.neighbours.size();
-  return (slots + entries * (kHeader + copied_words_in(layout, table))) * sizeof(std::uint32_t) +
+  return (slots + entries * (kHeader + copied_words_for(table, layout))) * sizeof(std::uint32_t) +
          (slots + 1) * sizeof(std::uint64_t);
 }
 
@@ -37,7 +46,8 @@ SearchGraph::SearchGraph(const AdjacencyList& graph, const AttributeTable& table
                          RowLayout layout)
     : attributes(table),
       min_sup(support),
-      copied_words_(copied_words_in(layout, table)),
+      copied_words_(copied_words_for(table, layout)),
+      linkage_(linkage_of(graph)),
       blocks_of(block_positions(graph, std::size_t(table.rows) + 1, stride())),
       blocks(blocks_of.back()) {
   const std::size_t slots = std::size_t(table.rows) + 1;

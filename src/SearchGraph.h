@@ -17,6 +17,14 @@
 //   automatic: copied for rows of up to 256 attributes, see SearchGraph::copies_pay.
 enum class RowLayout { automatic, copied, table };
 
+// How far a search can spread: the nodes with at least one neighbour, and the most neighbours a node
+// has.
+struct Linkage {
+  std::size_t linked_nodes = 0;
+  std::size_t max_degree = 0;
+};
+Linkage linkage_of(const AdjacencyList& graph);
+
 // What every pattern of a search reads: each node's neighbours in the graph of kept edges, ascending,
 // the packed attribute rows, and the support threshold.
 //
@@ -41,6 +49,8 @@ class SearchGraph {
   // The bytes the blocks of this graph take in a layout (automatic or not).
   static std::uint64_t bytes_needed(const AdjacencyList& graph, const AttributeTable& attributes,
                                     RowLayout layout);
+  // The words of a row copied next to a node number in a layout: words_per_row, or 0.
+  static std::size_t copied_words_for(const AttributeTable& attributes, RowLayout layout);
 
   Words row(std::int32_t node) const { return attributes.row(node); }
   std::size_t words() const { return attributes.words_per_row; }
@@ -56,6 +66,8 @@ class SearchGraph {
     return copied_words_ != 0 ? entry + kHeader : attributes.words.data() + std::size_t(entry[0]) * words();
   }
 
+  const Linkage& linkage() const { return linkage_; }
+
   const AttributeTable& attributes;
   std::int32_t min_sup;
 
@@ -63,6 +75,7 @@ class SearchGraph {
   static constexpr std::size_t kMostCopiedWords = 8;  // 256 attributes
 
   std::size_t copied_words_;
+  Linkage linkage_;
   std::vector<std::uint64_t> blocks_of;
   ScatteredWords blocks;
 };

@@ -20,8 +20,8 @@ void terminate(std::string message) {
 
 void note(const RunOptions& options, std::string_view message) {
   if (options.quiet) return;
-  const std::string line = "quarn: note: " + std::string(message) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fprintf(stderr, "quarn: note: %.*s\n", int(message.size()), message.data());
+  std::fflush(stderr);
 }
 
 std::string quoted_excerpt(std::string_view text) {

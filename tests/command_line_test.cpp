@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
+#include <numeric>
+#include <random>
 
 #include "test_support.h"
 
@@ -427,6 +430,98 @@ TEST(CisLimits, NodeNumbersTooLargeForMemoryAreRefused) {
   EXPECT_EQ(run.status, 1);
 }
 
+// Runs under an address-space limit (ulimit -v, in KiB) only outside the sanitizers, which reserve
+// terabytes of address space for themselves.
+#ifdef QUARN_SANITIZED
+#define SKIP_UNDER_SANITIZERS() GTEST_SKIP() << "the sanitizers cannot run under an address-space limit"
+#else
+#define SKIP_UNDER_SANITIZERS() static_cast<void>(0)
+#endif
+
+// A seeded random graph of 30 nodes, each pair joined with probability 0.3, numbered from first:
+// its dynamic program needs several MiB of states, its counting search a fraction of a second.
+std::string dense_graph(int first) {
+  std::mt19937 random(7);
+  std::string text;
+  for (int u = 0; u < 30; ++u) {
+    for (int v = u + 1; v < 30; ++v) {
+      if (std::uniform_int_distribution<int>(1, 10)(random) <= 3)
+        text += std::to_string(first + u) + " " + std::to_string(first + v) + "\n";
+    }
+  }
+  return text;
+}
+
+const std::string kGaveUpNote = "quarn: note: the count's dynamic program outgrew its memory (";
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// Under an address-space limit the dynamic program gives up within its budget and the search counts
+// the component: the same count as without the limit, and one note for the whole run, which --quiet
+// silences.
+TEST(CisLimits, CountingFallsBackToTheSearchWithinAnAddressSpaceLimit) {
+  SKIP_UNDER_SANITIZERS();
+  TempDir dir;
+  write_file(dir.file("one.txt"), dense_graph(1));
+  write_file(dir.file("two.txt"), dense_graph(1) + dense_graph(31));
+  struct Case {
+    std::string graph;
+    std::string limit;
+    std::string option;
+    std::size_t notes;
+  };
+  const Case cases[] = {
+      {"one.txt", "ulimit -v 40000 && ", "", 1},
+      {"one.txt", "ulimit -v 40000 && ", " --quiet", 0},
+      {"two.txt", "ulimit -v 40000 && ", "", 1},  // two components give up, one note
+  };
+  const RunResult plain = run_quarn({"CIS", dir.file("one.txt")});
+  ASSERT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.err, "");
+  ASSERT_EQ(plain.out.rfind("Patterns: ", 0), 0u);
+  const std::string count = plain.out.substr(10, plain.out.size() - 11);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.limit + c.graph + c.option);
+    const RunResult run = run_shell(c.limit + "$QUARN CIS '" + dir.file(c.graph) + "'" + c.option);
+    const std::string expected = c.graph == "one.txt" ? count : std::to_string(2 * std::stoull(count));
+    EXPECT_EQ(run.out, "Patterns: " + expected + "\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(occurrences(run.err, kGaveUpNote), c.notes) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), std::ptrdiff_t(c.notes)) << run.err;
+    if (c.notes != 0) {
+      EXPECT_NE(run.err.find("which can take very long"), std::string::npos) << run.err;
+    }
+  }
+}
+
+// The tables of a node number the address-space limit cannot hold are refused with the message,
+// counting or listing, rather than ending the run with a failed allocation.
+TEST(CisLimits, NodeNumbersTooLargeForAnAddressSpaceLimitAreRefused) {
+  SKIP_UNDER_SANITIZERS();
+  TempDir dir;
+  write_file(dir.file("g.txt"), "1 2\n1 5000000\n");
+  for (const std::string& output : std::vector<std::string>{"", " '" + dir.file("out.txt") + "'"}) {
+    SCOPED_TRACE(output);
+    const RunResult run = run_shell("ulimit -v 100000 && $QUARN CIS '" + dir.file("g.txt") + "'" + output);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("quarn: " + dir.file("g.txt") +
+                                ":2: node number 5000000 is too large: the tables "
+                                "for the nodes 0 to 5000000 would need ",
+                            0),
+              0u)
+        << run.err;
+    EXPECT_NE(run.err.find(" MiB is available\n"), std::string::npos) << run.err;
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.txt")));
+  }
+  // Without the limit the same graph runs.
+  EXPECT_EQ(run_quarn({"CIS", dir.file("g.txt")}).status, 0);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------
@@ -604,6 +699,105 @@ TEST(Mcs, RowsOfTenThousandAttributes) {
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, 0);
   }
+}
+
+// A seeded sparse random graph of n nodes and 2n edge lines, every node with the one attribute: each
+// connected component is one pattern, reported from its smallest node, and the search from the
+// smallest node of the largest component goes thousands of nodes deep with a wide frontier. lines
+// are the components found by union-find, as the output must list them.
+struct OneAttributeGraph {
+  std::string edges;
+  std::string rows;
+  std::string lines;
+};
+
+OneAttributeGraph one_attribute_sparse_graph(int n) {
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> node(1, n);
+  std::vector<int> parent(std::size_t(n) + 1);
+  std::iota(parent.begin(), parent.end(), 0);
+  auto find = [&](int u) {
+    while (parent[std::size_t(u)] != u)
+      u = parent[std::size_t(u)] = parent[std::size_t(parent[std::size_t(u)])];
+    return u;
+  };
+  OneAttributeGraph g;
+  for (int i = 0; i < 2 * n; ++i) {
+    const int u = node(random);
+    const int v = node(random);
+    g.edges += std::to_string(u) + " " + std::to_string(v) + "\n";
+    parent[std::size_t(find(u))] = find(v);
+  }
+  std::vector<std::vector<int>> members(std::size_t(n) + 1);
+  std::vector<int> order;  // components by their smallest node
+  for (int u = 1; u <= n; ++u) {
+    auto& component = members[std::size_t(find(u))];
+    if (component.empty()) order.push_back(find(u));
+    component.push_back(u);
+    g.rows += "1\n";
+  }
+  for (const int c : order) {
+    for (const int u : members[std::size_t(c)]) g.lines += std::to_string(u) + " ";
+    g.lines += "\n";
+  }
+  return g;
+}
+
+// The chain of patterns shares its neighbour groups, so a search thousands of nodes deep over a wide
+// frontier runs in a few MiB: within an address-space limit far below what a copy of the groups per
+// depth took (gigabytes on this graph).
+TEST(McsLimits, ADeepSearchRunsInMemoryLinearInTheGraph) {
+  TempDir dir;
+  const OneAttributeGraph g = one_attribute_sparse_graph(20000);
+  write_file(dir.file("g.txt"), g.edges);
+  write_file(dir.file("a.txt"), g.rows);
+#ifdef QUARN_SANITIZED
+  const std::string limit = "";  // the sanitizers cannot run under an address-space limit
+#else
+  const std::string limit = "ulimit -v 100000 && ";
+#endif
+  const RunResult run = run_shell(limit + "$QUARN MCS '" + dir.file("g.txt") + "' '" + dir.file("a.txt") +
+                                  "' 1 1 '" + dir.file("out.txt") + "'");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "Patterns: " + std::to_string(std::count(g.lines.begin(), g.lines.end(), '\n')) + "\n");
+  EXPECT_TRUE(read_file(dir.file("out.txt")) == g.lines);  // not printed: 100 KiB
+}
+
+// The check before the output is opened counts the search's own memory besides the graph's blocks:
+// under a limit that the blocks of a path of 200,000 nodes fit in but not its search, the run is
+// refused with the message and leaves the output file alone; under a larger one it runs.
+TEST(McsLimits, SearchTablesBeyondAnAddressSpaceLimitAreRefused) {
+  SKIP_UNDER_SANITIZERS();
+  TempDir dir;
+  constexpr int kNodes = 200000;
+  std::string edges;
+  std::string rows;
+  std::string line;
+  for (int u = 1; u <= kNodes; ++u) {
+    if (u < kNodes) edges += std::to_string(u) + " " + std::to_string(u + 1) + "\n";
+    rows += "1\n";
+    line += std::to_string(u) + " ";
+  }
+  write_file(dir.file("g.txt"), edges);
+  write_file(dir.file("a.txt"), rows);
+  const std::string command =
+      "$QUARN MCS '" + dir.file("g.txt") + "' '" + dir.file("a.txt") + "' 1 1 '" + dir.file("out.txt") + "'";
+  write_file(dir.file("out.txt"), "old");
+  const RunResult refused = run_shell("ulimit -v 30000 && " + command);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err.rfind("quarn: " + dir.file("g.txt") + ": the search tables for this graph and " +
+                                  dir.file("a.txt") + " would need ",
+                              0),
+            0u)
+      << refused.err;
+  EXPECT_NE(refused.err.find(" is available\n"), std::string::npos) << refused.err;
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(read_file(dir.file("out.txt")), "old");
+  const RunResult run = run_shell("ulimit -v 60000 && " + command);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "Patterns: 1\n");
+  EXPECT_TRUE(read_file(dir.file("out.txt")) == line + "\n");
 }
 
 }  // namespace

@@ -157,11 +157,15 @@ TEST(CisLimits, TheMemoryCheckCoversWhatTheRunTakes) {
   write_file(dir.file("g.txt"), text);
   const EdgeList edges = edges_of(text);
   constexpr std::uint64_t kEveryProcess = 24 << 20;
-  for (const bool counting : {true, false}) {
-    SCOPED_TRACE(counting ? "count only" : "listing");
-    const Miner::MemoryNeed need = Miner::memory_needed(edges, counting);
-    std::vector<std::string> args{"CIS", dir.file("g.txt")};
-    if (!counting) args.emplace_back("/dev/null");
+  struct Case {
+    bool counting;
+    unsigned threads;
+  };
+  for (const Case c : {Case{true, 1}, Case{false, 1}, Case{false, 3}}) {
+    SCOPED_TRACE((c.counting ? "count only, " : "listing, ") + std::to_string(c.threads) + " threads");
+    const Miner::MemoryNeed need = Miner::memory_needed(edges, c.counting, c.threads);
+    std::vector<std::string> args{"CIS", dir.file("g.txt"), "--threads", std::to_string(c.threads)};
+    if (!c.counting) args.emplace_back("/dev/null");
     const RunResult run = run_quarn(args);
     EXPECT_EQ(run.out, "Patterns: " + std::to_string(3 * kPairs) + "\n");
     EXPECT_LE(run.peak_bytes, need.node_bytes + need.other_bytes + kEveryProcess);

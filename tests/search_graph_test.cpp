@@ -29,6 +29,8 @@ TEST(SearchGraph, CopiesRowsOfUpToEightWords) {
     const AdjacencyList graph = build_cohesive_graph(table, edges, 1);
     const SearchGraph search(graph, table, 1, RowLayout::automatic);
     EXPECT_EQ(search.copied_words(), c.copied ? table.words_per_row : 0);
+    EXPECT_EQ(search.linkage().linked_nodes, std::size_t(n));
+    EXPECT_EQ(search.linkage().max_degree, 2u);
     // The memory the check asks for is that of the layout chosen, and copies cost more.
     const RowLayout chosen = c.copied ? RowLayout::copied : RowLayout::table;
     EXPECT_EQ(SearchGraph::bytes_needed(graph, table, RowLayout::automatic),
