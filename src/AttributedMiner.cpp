@@ -1,6 +1,7 @@
 #include "AttributedMiner.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 
 #include "ByteSource.h"
@@ -16,7 +17,8 @@ AttributedMiner::AttributedMiner(int argc, char** argv)
 
 AttributedMiner::AttributedMiner(const std::string& graph_path, const std::string& attributes_path,
                                  McsThresholds thresholds, const RunOptions& options)
-    : attributes_(read_attr(attributes_path)),
+    : threads_(options.threads != 0 ? options.threads : available_threads()),
+      attributes_(read_attr(attributes_path)),
       min_sup_(thresholds.min_sup),
       min_graph_size_(thresholds.min_graph_size) {
   NodeNumbering numbering;
@@ -32,8 +34,10 @@ AttributedMiner::AttributedMiner(const std::string& graph_path, const std::strin
   }
   // Refuse a graph whose search tables cannot fit before the output is touched: Linux would rather
   // kill the process half way than fail the allocation.
+  // Every thread has a search of its own, and lines waiting to be written.
   const std::uint64_t needed = SearchGraph::bytes_needed(graph_, attributes_, layout_) +
-                               search_bytes_needed(graph_, attributes_, layout_);
+                               threads_ * (search_bytes_needed(graph_, attributes_, layout_) +
+                                           (threads_ > 1 ? JobBoard::bytes_held_at_most() : 0));
   const std::uint64_t available = available_memory();
   if (needed > available) {
     fail(input_name(graph_path), "the search tables for this graph and " + input_name(attributes_path) +
@@ -46,7 +50,8 @@ AttributedMiner::AttributedMiner(const std::string& graph_path, const std::strin
 
 AttributedMiner::AttributedMiner(AttributeTable attributes, const std::vector<Edge>& edges,
                                  McsThresholds thresholds, const RunOptions& options, RowLayout layout)
-    : attributes_(std::move(attributes)),
+    : threads_(options.threads != 0 ? options.threads : available_threads()),
+      attributes_(std::move(attributes)),
       min_sup_(thresholds.min_sup),
       min_graph_size_(thresholds.min_graph_size),
       layout_(layout) {
@@ -103,38 +108,77 @@ std::uint64_t AttributedMiner::search_bytes_needed(const AdjacencyList& graph,
 }
 
 std::uint64_t AttributedMiner::enumerate() {
+  std::uint64_t patterns = 0;
   // A negative MIN_GRAPH_SIZE exceeds every pattern size: nothing can be reported.
   if (min_graph_size_ >= 0) {
     const SearchGraph graph(graph_, attributes_, min_sup_, layout_);
-    Search search(graph);
-    for (std::int32_t root = 1; root <= attributes_.rows; ++root) {
-      if (attributes_.ones(root) < min_sup_) continue;
-      if (output_.enabled()) {
-        search_from<true>(root, search);
-      } else {
-        search_from<false>(root, search);
+    if (threads_ > 1) {
+      patterns = enumerate_on_threads(graph);
+    } else {
+      Search search(graph);
+      const JobBoard::NextPiece next = root_pieces();
+      for (Piece piece; next(piece);) {
+        if (output_.enabled()) {
+          search_piece(piece, search, &output_, nullptr);
+        } else {
+          search_piece<PatternOutput>(piece, search, nullptr, nullptr);
+        }
       }
+      patterns = search.patterns;
     }
   }
   output_.finish();
-  return pattern_count_;
+  return patterns;
 }
 
-// Depth first from one root on an explicit stack, so that the depth of the search does not depend on
-// the process stack. The pattern grows and shrinks in place along the chain; frames[d] says where the
-// search stands at depth d, for the pattern of d + 1 nodes.
-template <bool kWriteLines>
-void AttributedMiner::search_from(std::int32_t root, Search& search) {
+JobBoard::NextPiece AttributedMiner::root_pieces() {
+  return [this, root = std::int32_t{1}](Piece& piece) mutable {
+    while (root <= attributes_.rows && attributes_.ones(root) < min_sup_) ++root;
+    if (root > attributes_.rows) return false;
+    piece = Piece{root++, {}, 0, UINT32_MAX, true};
+    return true;
+  };
+}
+
+std::uint64_t AttributedMiner::enumerate_on_threads(const SearchGraph& graph) {
+  JobBoard::WriteBlock write_block;
+  if (output_.enabled())
+    write_block = [this](const char* data, std::size_t size) { output_.write_block(data, size); };
+  JobBoard board(threads_, root_pieces(), write_block, {});
+  std::atomic<std::uint64_t> patterns{0};
+  board.run([&](JobBoard::Worker& worker) {
+    Search search(graph);
+    while (const Piece* piece = worker.take()) {
+      if (output_.enabled()) {
+        search_piece(*piece, search, &worker, &worker);
+      } else {
+        search_piece<JobBoard::Worker>(*piece, search, nullptr, &worker);
+      }
+    }
+    patterns += search.patterns;
+  });
+  return patterns;
+}
+
+// Depth first on an explicit stack, so that the depth of the search does not depend on the process
+// stack. The pattern grows and shrinks in place along the chain; frames[d] says where the search
+// stands at depth d below the piece's own pattern. A whole root reports its own pattern too; a piece
+// split off a search starts with its pattern's candidates, from the first it is given.
+template <class Out>
+void AttributedMiner::search_piece(const Piece& piece, Search& search, Out* out, JobBoard::Worker* worker) {
   AttributedPattern& pattern = search.pattern;
   std::vector<Frame>& frames = search.frames;
-  pattern.start(root);
+  pattern.start(piece.root);
+  for (const std::uint32_t index : piece.path) pattern.extend(index);
   frames.assign(1, Frame{});
+  if (!piece.own_line) frames[0] = Frame{Phase::trying, piece.first_child, piece.last_child};
   std::size_t depth = 0;
   for (;;) {
     Frame& frame = frames[depth];
     if (frame.phase == Phase::entering) {
+      if (worker != nullptr && worker->split_wanted()) offer_work(piece, search, *worker);
       if (pattern.is_maximal()) {
-        report<kWriteLines>(search);
+        report(search, out);
         frame.phase = Phase::done;
       } else {
         frame.phase = Phase::trying;
@@ -144,20 +188,37 @@ void AttributedMiner::search_from(std::int32_t root, Search& search) {
       ++depth;
       continue;
     }
-    pattern.retract();
     frames.pop_back();
-    if (depth == 0) return;
+    if (depth == 0) break;
+    pattern.retract();
     --depth;
+  }
+  for (std::size_t level = 0; level <= piece.path.size(); ++level) pattern.retract();
+}
+
+void AttributedMiner::offer_work(const Piece& piece, Search& search, JobBoard::Worker& worker) {
+  const AttributedPattern& pattern = search.pattern;
+  std::vector<Frame>& frames = search.frames;
+  const std::size_t base = piece.path.size();
+  for (std::size_t d = 0; d < frames.size(); ++d) {
+    Frame& frame = frames[d];
+    if (frame.phase != Phase::trying) continue;
+    const std::size_t end = std::min(frame.end, pattern.candidate_count_at(base + d));
+    if (frame.next >= end) continue;
+    Piece rest{piece.root, piece.path, std::uint32_t(frame.next), std::uint32_t(end), false};
+    for (std::size_t k = 0; k < d; ++k) rest.path.push_back(std::uint32_t(frames[k].next - 1));
+    if (worker.offer(std::move(rest))) frame.end = frame.next;
+    return;
   }
 }
 
 bool AttributedMiner::extend_by_next_candidate(std::size_t depth, Search& search) {
   AttributedPattern& pattern = search.pattern;
   Frame& frame = search.frames[depth];
-  const std::size_t count = pattern.candidate_count();
+  const std::size_t count = std::min(pattern.candidate_count(), frame.end);
   std::size_t i = frame.next;
   while (i < count && pattern.covered(i)) ++i;
-  if (i == count) return false;
+  if (i >= count) return false;
   frame.next = i + 1;
   if (pattern.same_profile(i)) frame.phase = Phase::done;
   pattern.extend(i);
@@ -165,24 +226,23 @@ bool AttributedMiner::extend_by_next_candidate(std::size_t depth, Search& search
   return true;
 }
 
-template <bool kWriteLines>
-void AttributedMiner::report(Search& search) {
+template <class Out>
+void AttributedMiner::report(Search& search, Out* out) {
   const AttributedPattern& pattern = search.pattern;
   if (pattern.depth() < std::size_t(min_graph_size_)) return;
-  ++pattern_count_;
-  if constexpr (kWriteLines) {
-    std::vector<std::int32_t>& sorted = search.sorted;
-    sorted.clear();
-    for (std::size_t d = 0; d < pattern.depth(); ++d) sorted.push_back(pattern.node_at(d));
-    std::sort(sorted.begin(), sorted.end());
-    std::vector<char>& line = search.line;
-    line.resize(sorted.size() * 12 + 1);
-    char* end = line.data();
-    for (const std::int32_t u : sorted) {
-      end = std::to_chars(end, end + 11, u).ptr;
-      *end++ = ' ';
-    }
-    *end++ = '\n';
-    output_.write(line.data(), std::size_t(end - line.data()));
+  ++search.patterns;
+  if (out == nullptr) return;
+  std::vector<std::int32_t>& sorted = search.sorted;
+  sorted.clear();
+  for (std::size_t d = 0; d < pattern.depth(); ++d) sorted.push_back(pattern.node_at(d));
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<char>& line = search.line;
+  line.resize(sorted.size() * 12 + 1);
+  char* end = line.data();
+  for (const std::int32_t u : sorted) {
+    end = std::to_chars(end, end + 11, u).ptr;
+    *end++ = ' ';
   }
+  *end++ = '\n';
+  out->write(line.data(), std::size_t(end - line.data()));
 }

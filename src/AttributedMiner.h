@@ -15,6 +15,7 @@
 #include "AttributedPattern.h"
 #include "BitMap.h"
 #include "Graph.h"
+#include "JobBoard.h"
 #include "Options.h"
 #include "Output.h"
 #include "SearchGraph.h"
@@ -62,32 +63,42 @@ class AttributedMiner {
   };
   struct Frame {
     Phase phase = Phase::entering;
-    std::size_t next = 0;  // the candidate index to try next
+    std::size_t next = 0;        // the candidate index to try next
+    std::size_t end = SIZE_MAX;  // the candidates from here on are another search's
   };
-  // Everything a search changes, in one object, so that several searches could each hold their own
+  // Everything a search changes, in one object, so that several searches can each hold their own
   // and run side by side on one SearchGraph.
   struct Search {
     explicit Search(const SearchGraph& graph);
     AttributedPattern pattern;
-    std::vector<Frame> frames;         // one per node of the pattern
+    std::vector<Frame> frames;         // one per node of the pattern below the piece's own
     std::vector<std::int32_t> sorted;  // the nodes of a reported pattern
     std::vector<char> line;
+    std::uint64_t patterns = 0;  // reported
   };
 
   void build_graph(const std::vector<Edge>& edges);
   // The bytes a search of this graph takes at most: its pattern, frames and line.
   static std::uint64_t search_bytes_needed(const AdjacencyList& graph, const AttributeTable& attributes,
                                            RowLayout layout);
-  template <bool kWriteLines>
-  void search_from(std::int32_t root, Search& search);
-  template <bool kWriteLines>
-  void report(Search& search);
+  // Searches one piece of the search (see Piece in JobBoard.h: a root, or some candidates of a
+  // pattern reached by a path of candidate indices), writing the reported lines to out when there is
+  // one, and giving work away to the board's hungry workers when worker is not null.
+  template <class Out>
+  void search_piece(const Piece& piece, Search& search, Out* out, JobBoard::Worker* worker);
+  template <class Out>
+  void report(Search& search, Out* out);
+  // Offers the candidates not yet tried of the shallowest pattern that has some, as a new piece.
+  static void offer_work(const Piece& piece, Search& search, JobBoard::Worker& worker);
+  // The roots of the search, one piece each: the nodes with at least min_sup attributes.
+  JobBoard::NextPiece root_pieces();
+  std::uint64_t enumerate_on_threads(const SearchGraph& graph);
 
   // Extends the pattern at depth by its next candidate that is not covered; returns false when none
   // is left.
   static bool extend_by_next_candidate(std::size_t depth, Search& search);
 
-  std::uint64_t pattern_count_ = 0;
+  unsigned threads_ = 1;
   AttributeTable attributes_;
   AdjacencyList graph_;  // kept edges only, each neighbour list ascending
   std::int32_t min_sup_ = 0;

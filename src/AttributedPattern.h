@@ -75,6 +75,11 @@ class AttributedPattern {
 
   bool is_maximal() const { return current().excluded_end == 0 && candidate_count() == 0; }
   std::size_t candidate_count() const { return current().candidates_end - current().candidates_begin; }
+  // The number of candidates of the pattern of level + 1 nodes in the chain, the current one or a
+  // shorter one.
+  std::size_t candidate_count_at(std::size_t level) const {
+    return levels_[level].candidates_end - levels_[level].candidates_begin;
+  }
   std::int32_t candidate(std::size_t index) const {
     return node_of(candidate_entry(current().candidates_begin + index));
   }

@@ -51,6 +51,13 @@ struct Piece {
   bool own_line = true;
 };
 
+// How much memory lines waiting to be written may take: chunks of chunk_bytes, chunks_per_worker of
+// them for each worker.
+struct JobLimits {
+  std::size_t chunk_bytes = std::size_t{1} << 18;
+  std::size_t chunks_per_worker = 8;
+};
+
 class JobBoard {
  public:
   // Thrown from the board's calls once the run has been stopped by a failure elsewhere.
@@ -62,12 +69,14 @@ class JobBoard {
   // Writes a block of lines to the output; null when the run writes none.
   using WriteBlock = std::function<void(const char* data, std::size_t size)>;
 
-  struct Limits {
-    std::size_t chunk_bytes = std::size_t{1} << 18;
-    std::size_t chunks_per_worker = 8;
-  };
+  using Limits = JobLimits;
 
   JobBoard(unsigned workers, NextPiece initial, WriteBlock write_block, Limits limits);
+
+  // The most bytes of lines one worker may hold with these limits, chunks it fills included.
+  static constexpr std::size_t bytes_held_at_most(Limits limits = {}) {
+    return (2 * limits.chunks_per_worker + 2) * limits.chunk_bytes;
+  }
   ~JobBoard();
   JobBoard(const JobBoard&) = delete;
   JobBoard& operator=(const JobBoard&) = delete;

@@ -32,7 +32,7 @@ std::uint64_t listing_bytes_needed(std::int64_t node_slots, std::int64_t adjacen
                                    unsigned threads) {
   const std::uint64_t search = ListingSearch::bytes_needed(node_slots, adjacency_entries);
   if (threads <= 1) return search;
-  return threads * (search + (2 * kLimits.chunks_per_worker + 2) * kLimits.chunk_bytes);
+  return threads * (search + JobBoard::bytes_held_at_most(kLimits));
 }
 
 std::uint64_t list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads,

@@ -208,8 +208,10 @@ TEST(AttributedMiner, WritesWhatTheReferenceSearchWritesLineForLine) {
     const std::string expected = reference_mcs_lines(table, edges, g.min_sup, g.min_graph_size);
     const RowLayout layout = trial % 2 == 0 ? RowLayout::copied : RowLayout::table;
     SCOPED_TRACE(layout == RowLayout::copied ? "rows copied" : "rows read from the table");
-    AttributedMiner miner(table, edges, McsThresholds{g.min_sup, g.min_graph_size},
-                          RunOptions{dir.file("out.txt")}, layout);
+    RunOptions options{dir.file("out.txt")};
+    options.threads = 1 + unsigned(trial % 4);
+    SCOPED_TRACE(std::to_string(options.threads) + " threads");
+    AttributedMiner miner(table, edges, McsThresholds{g.min_sup, g.min_graph_size}, options, layout);
     const std::uint64_t count = miner.enumerate();
     ASSERT_EQ(read_file(dir.file("out.txt")), expected);
     ASSERT_EQ(count, std::uint64_t(std::count(expected.begin(), expected.end(), '\n')));
@@ -236,6 +238,35 @@ TEST(AttributedMiner, SearchesAPatternOfAPathOfManyNodes) {
   std::string expected;
   for (int u = 1; u <= kNodes; ++u) expected += std::to_string(u) + " ";
   EXPECT_EQ(read_file(dir.file("out.txt")), expected + "\n");
+}
+
+// A larger graph, where the searches of many roots run deep and threads take pieces of one another's:
+// the lines must be those of one thread, in the same order.
+TEST(AttributedMiner, AnyNumberOfThreadsWritesTheLinesOfOne) {
+  std::mt19937 random(8080);
+  auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+  const int nodes = 3000;
+  std::vector<std::vector<int>> rows(nodes, std::vector<int>(40, 0));
+  for (auto& row : rows) {
+    for (int j = 0; j < 8; ++j) row[std::size_t(j)] = 1;  // every node shares eight attributes...
+    for (int j = 8; j < 40; ++j) row[std::size_t(j)] = uniform(0, 3) == 0 ? 1 : 0;  // ...and some others
+  }
+  std::vector<Edge> edges;
+  for (int i = 0; i < 2 * nodes; ++i) edges.push_back(Edge{uniform(1, nodes), uniform(1, nodes)});
+  const AttributeTable table = attribute_table(rows);
+  TempDir dir;
+  auto lines_with = [&](unsigned threads) {
+    RunOptions options{dir.file("out.txt")};
+    options.threads = threads;
+    AttributedMiner miner(table, edges, McsThresholds{9, 2}, options);
+    const std::uint64_t count = miner.enumerate();
+    const std::string lines = read_file(dir.file("out.txt"));
+    EXPECT_EQ(count, std::uint64_t(std::count(lines.begin(), lines.end(), '\n')));
+    return lines;
+  };
+  const std::string one = lines_with(1);
+  ASSERT_GT(one.size(), 10000u);
+  for (const unsigned threads : {2u, 3u, 8u}) EXPECT_EQ(lines_with(threads), one) << threads << " threads";
 }
 
 }  // namespace
