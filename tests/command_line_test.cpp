@@ -781,8 +781,8 @@ TEST(McsLimits, SearchTablesBeyondAnAddressSpaceLimitAreRefused) {
   }
   write_file(dir.file("g.txt"), edges);
   write_file(dir.file("a.txt"), rows);
-  const std::string command =
-      "$QUARN MCS '" + dir.file("g.txt") + "' '" + dir.file("a.txt") + "' 1 1 '" + dir.file("out.txt") + "'";
+  const std::string command = "$QUARN MCS '" + dir.file("g.txt") + "' '" + dir.file("a.txt") + "' 1 1 '" +
+                              dir.file("out.txt") + "' --threads 1";
   write_file(dir.file("out.txt"), "old");
   const RunResult refused = run_shell("ulimit -v 30000 && " + command);
   EXPECT_EQ(refused.out, "");
