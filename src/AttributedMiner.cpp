@@ -14,7 +14,8 @@ AttributedMiner::AttributedMiner(int argc, char** argv)
 
 AttributedMiner::AttributedMiner(const std::string& graph_path, const std::string& attributes_path,
                                  McsThresholds thresholds, const RunOptions& options)
-    : attributes_(read_attr(attributes_path)),
+    : by_size_(options.by_size),
+      attributes_(read_attr(attributes_path)),
       min_sup_(thresholds.min_sup),
       min_graph_size_(thresholds.min_graph_size) {
   {
@@ -38,7 +39,8 @@ AttributedMiner::AttributedMiner(const std::string& graph_path, const std::strin
 
 AttributedMiner::AttributedMiner(AttributeTable attributes, const std::vector<Edge>& edges,
                                  McsThresholds thresholds, const RunOptions& options, RowLayout layout)
-    : attributes_(std::move(attributes)),
+    : by_size_(options.by_size),
+      attributes_(std::move(attributes)),
       min_sup_(thresholds.min_sup),
       min_graph_size_(thresholds.min_graph_size),
       layout_(layout) {
@@ -76,7 +78,17 @@ void AttributedMiner::build_graph(const std::vector<Edge>& edges) {
 }
 
 void AttributedMiner::process() {
-  print_count_line(enumerate());
+  const std::uint64_t patterns = enumerate();
+  if (by_size_) print_lines(reported_by_size().lines());
+  print_count_line(patterns);
+}
+
+SizeCounts AttributedMiner::reported_by_size() const {
+  SizeCounts counts(SizeBounds{}, std::int64_t(reported_by_size_.size()) - 1, true);
+  for (std::size_t size = 0; size < reported_by_size_.size(); ++size) {
+    counts.add(size, mpz_class(static_cast<unsigned long>(reported_by_size_[size])));
+  }
+  return counts;
 }
 
 std::uint64_t AttributedMiner::enumerate() {
@@ -149,6 +161,8 @@ template <bool kWriteLines>
 void AttributedMiner::report(std::size_t depth) {
   if (depth + 1 < std::size_t(min_graph_size_)) return;
   ++pattern_count_;
+  if (reported_by_size_.size() <= depth + 1) reported_by_size_.resize(depth + 2, 0);
+  ++reported_by_size_[depth + 1];
   if constexpr (kWriteLines) {
     sorted_.clear();
     for (std::size_t d = 0; d <= depth; ++d) sorted_.push_back(patterns_[d].node);

@@ -18,6 +18,7 @@
 #include "Options.h"
 #include "Output.h"
 #include "SearchGraph.h"
+#include "SizeCounts.h"
 
 // MIN_SUP and MIN_GRAPH_SIZE.
 struct McsThresholds {
@@ -52,6 +53,8 @@ class AttributedMiner {
   void process();
   // Runs the search, completes the output, and returns the number of patterns.
   std::uint64_t enumerate();
+  // The patterns that enumerate() reported, by size.
+  SizeCounts reported_by_size() const;
 
  private:
   // Where the search stands at one depth of the chain of patterns.
@@ -76,6 +79,8 @@ class AttributedMiner {
   bool extend_by_next_candidate(std::size_t depth, const SearchGraph& search);
 
   std::uint64_t pattern_count_ = 0;
+  std::vector<std::uint64_t> reported_by_size_;  // grown with the largest pattern reported
+  bool by_size_ = false;
   AttributeTable attributes_;
   AdjacencyList graph_;  // kept edges only, each neighbour list ascending
   std::int32_t min_sup_ = 0;

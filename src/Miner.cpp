@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
+#include <numeric>
 #include <optional>
 
 #include "Memory.h"
@@ -83,7 +84,9 @@ Miner::Miner(int argc, char** argv) : Miner(argv[2], RunOptions{argc == 4 ? argv
 Miner::Miner(const std::string& graph_path, const RunOptions& options)
     : Miner(read_edges(graph_path), graph_path, options) {}
 
-Miner::Miner(EdgeList edges, const std::string& graph_name, const RunOptions& options) {
+Miner::Miner(EdgeList edges, const std::string& graph_name, const RunOptions& options)
+    : bounds_{options.min_size.value_or(1), options.max_size.value_or(SizeBounds::kNoMost)},
+      by_size_(options.by_size) {
   check_memory(graph_name, edges, options.output_name.empty());
   graph_ = build_graph(edges, get_max_node(edges));
   edges = EdgeList{};  // released before the search's tables take their memory
@@ -104,7 +107,13 @@ void Miner::allocate_state() {
 
 void Miner::process() {
   if (output_.enabled()) {
-    print_count_line(enumerate());
+    const std::uint64_t patterns = enumerate();
+    if (by_size_) print_lines(listed_by_size().lines());
+    print_count_line(patterns);
+  } else if (by_size_) {
+    const SizeCounts counts = count_sizes();
+    print_lines(counts.lines());
+    print_count_line(counts.total().get_str());
   } else {
     print_count_line(count());
   }
@@ -119,13 +128,20 @@ void Miner::process() {
 // them, so a branch with f free candidates is visited once and counted 2^f times. A counting
 // search gives up after its step limit.
 //
+// Counting by size (a Tally other than PatternCount) tallies each pattern by its size and free
+// candidates instead. Under a most size B it stops at patterns of B - 1 nodes: each of the
+// candidates that may follow the node added last makes one pattern of B nodes, so that the
+// patterns of B nodes are counted and not visited. Writing stops at patterns of B nodes.
+//
 // The state is held in this object for the root's whole search, and every method is inlined into
 // run() and run() into its caller, so that the object lives in registers: stores through the marks
 // and the counts of unseen neighbours could otherwise alias its counters and force reloads.
-template <bool kCounting>
+template <bool kCounting, class Tally = PatternCount>
 class RootSearch {
+  static constexpr bool kBySize = kCounting && !std::is_same_v<Tally, PatternCount>;
+
  public:
-  RootSearch(Miner& miner, std::int32_t root, PatternCount* total)
+  RootSearch(Miner& miner, std::int32_t root, Tally* total)
       : miner_(miner),
         root_(root),
         total_(total),
@@ -139,6 +155,9 @@ class RootSearch {
         offsets_(miner.graph_.offsets.data()),
         frames_(miner.frames_.data()),
         writing_(!kCounting && miner.output_.enabled()),
+        least_(miner.bounds_.least),
+        most_(miner.bounds_.most),
+        listed_at_depth_(miner.listed_by_size_.data() + 1),
         steps_(miner.steps_left_) {}
 
   // Returns false when a counting search runs out of steps before the root is done.
@@ -198,6 +217,16 @@ class RootSearch {
     Miner::Frame& frame = frames_[depth_];
     frame.pruned_base = pruned_count_;
     frame.next_slot = 0;
+    if constexpr (!kCounting) {
+      if (depth_ + 1 >= most_) {
+        frame.next_slot = candidate_count_;  // the most size: no child
+        list(frame);
+        return true;
+      }
+    }
+    if constexpr (kBySize) {
+      if (depth_ + 2 >= most_) return count_largest_sizes(frame);
+    }
     std::uint32_t free_count = 0;
     const std::int64_t last_key = frame.key;  // a local, as the stacks' stores may alias the frame
     for (std::int32_t i = 0; i < candidate_count_;) {
@@ -220,14 +249,39 @@ class RootSearch {
     if constexpr (kCounting) {
       if (steps_-- == 0) return false;
       frame.exponent = (depth_ == 0 ? 0 : frames_[depth_ - 1].exponent) + free_count;
-      total_->add_power_of_two(frame.exponent);
-    } else {
-      ++patterns_;
-      if (writing_) {
-        text_[frame.text_end] = '\n';
-        miner_.output_.write(text_, frame.text_end + 1);
+      if constexpr (kBySize) {
+        total_->add(std::uint32_t(depth_ + 1), frame.exponent);
+      } else {
+        total_->add_power_of_two(frame.exponent);
       }
+    } else {
+      list(frame);
     }
+    return true;
+  }
+
+  // Counts and writes the pattern if it has the least size.
+  [[gnu::always_inline]] void list(const Miner::Frame& frame) {
+    if (depth_ + 1 < least_) return;
+    ++listed_at_depth_[depth_];
+    if (writing_) {
+      text_[frame.text_end] = '\n';
+      miner_.output_.write(text_, frame.text_end + 1);
+    }
+  }
+
+  // A pattern of B - 1 nodes under the most size B (or the root alone when B is 1), with no child:
+  // with any one of the free nodes set aside above it, or any one candidate that may follow the
+  // node added last, it makes a pattern of B nodes.
+  bool count_largest_sizes(Miner::Frame& frame) {
+    if (steps_-- == 0) return false;
+    frame.exponent = depth_ == 0 ? 0 : frames_[depth_ - 1].exponent;
+    const bool below_most = depth_ + 1 < most_;
+    total_->add(std::uint32_t(depth_ + 1), below_most ? frame.exponent : 0);
+    std::uint64_t last_nodes = 0;
+    for (std::int32_t i = 0; i < candidate_count_; ++i) last_nodes += candidates_[i] > frame.key ? 1 : 0;
+    if (below_most && last_nodes != 0) total_->add(std::uint32_t(most_), 0, last_nodes);
+    frame.next_slot = candidate_count_;
     return true;
   }
 
@@ -242,11 +296,14 @@ class RootSearch {
     candidates_[slot] = candidates_[--candidate_count_];
     const std::int32_t brought_base = candidate_count_;
     const std::int32_t v_node = node_of(v);
-    for (std::size_t k = offsets_[v_node]; k < offsets_[v_node + 1]; ++k) {
-      const std::int32_t w = neighbours_[k];
-      if (is_seen_[w] == 0) {
-        discover(w);
-        candidates_[candidate_count_++] = make_key(child_level, w, root_);
+    // A written pattern of the most size has no child, and so needs no candidates.
+    if (kCounting || depth_ + 2 < most_) {
+      for (std::size_t k = offsets_[v_node]; k < offsets_[v_node + 1]; ++k) {
+        const std::int32_t w = neighbours_[k];
+        if (is_seen_[w] == 0) {
+          discover(w);
+          candidates_[candidate_count_++] = make_key(child_level, w, root_);
+        }
       }
     }
     Miner::Frame& child = frames_[++depth_];
@@ -286,13 +343,12 @@ class RootSearch {
   [[gnu::always_inline]] void finish() {
     for (std::int32_t k = 0; k < candidate_count_; ++k) forget(candidates_[k]);
     if constexpr (!kCounting) is_seen_[root_] = 0;
-    miner_.pattern_count_ += patterns_;
     miner_.steps_left_ = steps_;
   }
 
   Miner& miner_;
   const std::int32_t root_;
-  PatternCount* const total_;
+  Tally* const total_;
   std::uint8_t* const is_seen_;
   std::int64_t* const candidates_;
   std::int64_t* const pruned_;
@@ -303,10 +359,12 @@ class RootSearch {
   const std::size_t* const offsets_;
   Miner::Frame* const frames_;
   const bool writing_;
+  const std::int32_t least_;
+  const std::int32_t most_;
+  std::uint64_t* const listed_at_depth_;  // the patterns written, by size - 1
   std::int32_t candidate_count_ = 0;
   std::int32_t pruned_count_ = 0;
   std::int32_t depth_ = 0;
-  std::uint64_t patterns_ = 0;
   std::uint64_t steps_;
 };
 
@@ -314,7 +372,9 @@ std::uint64_t Miner::enumerate() {
   // Each node's text is at most as wide as max_node's, plus its space; one more byte for the line end.
   const std::size_t widest = std::to_string(std::max(max_node_, 0)).size() + 1;
   pattern_text_.assign(frames_.size() * widest + 1, '\0');
+  listed_by_size_.assign(frames_.size() + 1, 0);
   for (std::int32_t root = 1; root <= max_node_; ++root) RootSearch<false>(*this, root, nullptr).run();
+  pattern_count_ = std::accumulate(listed_by_size_.begin(), listed_by_size_.end(), std::uint64_t{0});
   output_.finish();
   return pattern_count_;
 }
@@ -330,30 +390,82 @@ std::uint64_t Miner::enumerate() {
 // narrow enough the dynamic program, racing the search (see count_component) within a memory
 // budget; whatever is left over goes to the search without a limit.
 std::string Miner::count(CountRoad road, FrontierStats* stats) {
+  if (bounds_.limits()) {
+    SizeCounts counts(bounds_, largest_pattern(max_node_, graph_.neighbours.size() / 2), false);
+    count_components(road, stats, counts);
+    return counts.total().get_str();
+  }
+  mpz_class total;
+  count_components(road, stats, total);
+  return total.get_str();
+}
+
+SizeCounts Miner::count_sizes(CountRoad road, FrontierStats* stats) {
+  SizeCounts counts(bounds_, largest_pattern(max_node_, graph_.neighbours.size() / 2), true);
+  count_components(road, stats, counts);
+  return counts;
+}
+
+SizeCounts Miner::listed_by_size() const {
+  SizeCounts counts(bounds_, std::int64_t(listed_by_size_.size()) - 1, true);
+  for (std::size_t size = 0; size < listed_by_size_.size(); ++size) {
+    counts.add(size, mpz_class(static_cast<unsigned long>(listed_by_size_[size])));
+  }
+  return counts;
+}
+
+namespace {
+
+void add_isolated_node(mpz_class& total) {
+  total += 1;
+}
+void add_isolated_node(SizeCounts& total) {
+  total.add(1, 1);
+}
+
+// Counts a component by the dynamic program and adds the result to total; false when the program
+// gives up.
+bool add_frontier_count(FrontierCounter& frontier, const FrontierOrder& order, std::uint64_t memory_budget,
+                        FrontierStats* stats, const FrontierProgress& progress, mpz_class& total) {
+  const std::optional<mpz_class> patterns = frontier.count(order, memory_budget, stats, progress);
+  if (patterns) total += *patterns;
+  return patterns.has_value();
+}
+bool add_frontier_count(FrontierCounter& frontier, const FrontierOrder& order, std::uint64_t memory_budget,
+                        FrontierStats* stats, const FrontierProgress& progress, SizeCounts& total) {
+  const std::optional<std::vector<mpz_class>> by_size = frontier.count_by_size(
+      order, total.columns_for(std::int64_t(order.nodes.size())), memory_budget, stats, progress);
+  if (by_size) total.add_columns(*by_size);
+  return by_size.has_value();
+}
+
+}  // namespace
+
+template <class Total>
+void Miner::count_components(CountRoad road, FrontierStats* stats, Total& total) {
   unseen_.assign(seen_.size(), 0);
   for (std::int32_t u = 0; u <= max_node_; ++u) unseen_[std::size_t(u)] = std::int32_t(graph_.of(u).size());
   if (max_node_ >= 0) see(0);  // node 0 is never part of a pattern
   FrontierCounter frontier(graph_);
   const std::uint64_t memory_budget = available_memory() / 4;
-  mpz_class total;
   std::vector<std::uint8_t> placed(seen_.size(), 0);
   std::vector<std::int32_t> component;
   for (std::int32_t first = 1; first <= max_node_; ++first) {
     if (placed[std::size_t(first)] != 0) continue;
     gather_component(graph_, first, placed, component);
     if (component.size() == 1) {
-      total += 1;
+      add_isolated_node(total);
       continue;
     }
     std::sort(component.begin(), component.end());
     count_component(component, road, frontier, memory_budget, stats, total);
   }
-  return total.get_str();
 }
 
+template <class Total>
 void Miner::count_component(std::span<const std::int32_t> component, CountRoad road,
                             FrontierCounter& frontier, std::uint64_t memory_budget, FrontierStats* stats,
-                            mpz_class& total) {
+                            Total& total) {
   constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
   if (road == CountRoad::search) {
     search_component(component, kUnlimited, total);
@@ -385,10 +497,7 @@ void Miner::count_component(std::span<const std::int32_t> component, CountRoad r
         return !searched;
       };
     }
-    if (std::optional<mpz_class> patterns = frontier.count(order, memory_budget, stats, race)) {
-      total += *patterns;
-      return;
-    }
+    if (add_frontier_count(frontier, order, memory_budget, stats, race, total)) return;
     if (searched) return;
   }
   search_component(component, kUnlimited, total);
@@ -398,9 +507,25 @@ bool Miner::search_component(std::span<const std::int32_t> roots, std::uint64_t 
                              mpz_class& total) {
   // A component of k nodes has fewer than 2^k patterns.
   PatternCount patterns(std::uint32_t(roots.size()));
+  if (!search_roots(roots, step_limit, patterns)) return false;
+  total += patterns.value();
+  return true;
+}
+
+bool Miner::search_component(std::span<const std::int32_t> roots, std::uint64_t step_limit,
+                             SizeCounts& total) {
+  PatternCountBySize patterns(
+      std::uint32_t(std::min<std::int64_t>(std::int64_t(roots.size()), bounds_.most)));
+  if (!search_roots(roots, step_limit, patterns)) return false;
+  patterns.add_to(total);
+  return true;
+}
+
+template <class Tally>
+bool Miner::search_roots(std::span<const std::int32_t> roots, std::uint64_t step_limit, Tally& tally) {
   steps_left_ = step_limit;
   for (const std::int32_t root : roots) {
-    if (RootSearch<true>(*this, root, &patterns).run()) continue;
+    if (RootSearch<true, Tally>(*this, root, &tally).run()) continue;
     // Out of steps: every mark of this component goes, and the counts of unseen neighbours with it.
     for (const std::int32_t u : roots) seen_[std::size_t(u)] = 0;
     for (const std::int32_t u : roots) {
@@ -410,7 +535,6 @@ bool Miner::search_component(std::span<const std::int32_t> roots, std::uint64_t 
     }
     return false;
   }
-  total += patterns.value();
   return true;
 }
 

@@ -17,6 +17,10 @@
 //
 // Invariant between roots of the writing search: no node is seen, and both stacks are empty.
 //
+// Size bounds: a pattern is written only when it has at least the least number of nodes, and the
+// search never grows a pattern past the most. The count line, and the lines by size, count the
+// patterns written.
+//
 // Counting without writing needs neither the order nor the patterns themselves: see count().
 #pragma once
 
@@ -32,6 +36,7 @@
 #include "Options.h"
 #include "Output.h"
 #include "PatternCount.h"
+#include "SizeCounts.h"
 
 // The largest node number of the edge list, -1 without edges.
 std::int32_t get_max_node(const EdgeList& edges);
@@ -52,13 +57,18 @@ class Miner {
 
   // Runs the search, completes the output, then prints the count line.
   void process();
-  // Writes every pattern line in search order, completes the output, and returns their number.
+  // Writes every pattern line within the size bounds in search order, completes the output, and
+  // returns their number.
   std::uint64_t enumerate();
+  // The patterns that enumerate() wrote, by size.
+  SizeCounts listed_by_size() const;
   // How count() counts a connected component: by the cheaper road, or by one of them where it can.
   enum class CountRoad { automatic, frontier, search };
-  // The number of patterns, in decimal, without writing any.
+  // The number of patterns within the size bounds, in decimal, without writing any.
   // With stats, reports what the dynamic program did.
   std::string count(CountRoad road = CountRoad::automatic, FrontierStats* stats = nullptr);
+  // The same, size by size. Call one of the two counts once.
+  SizeCounts count_sizes(CountRoad road = CountRoad::automatic, FrontierStats* stats = nullptr);
 
   // The memory the graph of an edge list and its search take at most, checked before anything large
   // is allocated: by node slot, and the rest (by edge line and by level of the deepest pattern).
@@ -77,15 +87,22 @@ class Miner {
     std::uint32_t text_end;     // writing: length of the pattern's text, up to this node's space
     std::uint32_t exponent;     // counting: this pattern stands for 2^exponent patterns
   };
-  template <bool kCounting>
+  template <bool kCounting, class Tally>
   friend class RootSearch;
 
   void allocate_state();
+  // Adds the count of every component to total: a number (mpz_class) or SizeCounts.
+  template <class Total>
+  void count_components(CountRoad road, FrontierStats* stats, Total& total);
+  template <class Total>
   void count_component(std::span<const std::int32_t> component, CountRoad road, FrontierCounter& frontier,
-                       std::uint64_t memory_budget, FrontierStats* stats, mpz_class& total);
+                       std::uint64_t memory_budget, FrontierStats* stats, Total& total);
   // Counts a component's patterns by the counting search from each of its nodes, ascending, and adds
   // them to total; gives up after step_limit patterns, and then leaves total and the marks as they were.
   bool search_component(std::span<const std::int32_t> roots, std::uint64_t step_limit, mpz_class& total);
+  bool search_component(std::span<const std::int32_t> roots, std::uint64_t step_limit, SizeCounts& total);
+  template <class Tally>
+  bool search_roots(std::span<const std::int32_t> roots, std::uint64_t step_limit, Tally& tally);
   void see(std::int32_t node);
   void unsee(std::int32_t node);
 
@@ -99,6 +116,9 @@ class Miner {
   std::vector<Frame> frames_;             // one per node of the current pattern
   std::vector<char> pattern_text_;        // "r a b " of the current pattern, grown and cut with it
   std::uint64_t pattern_count_ = 0;
+  std::vector<std::uint64_t> listed_by_size_;  // writing: the patterns written, by size
+  SizeBounds bounds_;
+  bool by_size_ = false;
   std::uint64_t steps_left_ = 0;  // counting: patterns the search may still visit
   PatternOutput output_;
 };

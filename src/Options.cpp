@@ -1,6 +1,7 @@
 #include "Options.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "helpers.h"
 
@@ -16,6 +17,18 @@ const OptionSpec* find_option(std::span<const OptionSpec> options, std::string_v
   return found == options.end() ? nullptr : &*found;
 }
 
+// A pattern size: a whole number from 1 to the largest 32-bit integer, digits only.
+std::int32_t parse_size(std::string_view option, std::string_view value) {
+  std::int32_t size = 0;
+  const char* end = value.data() + value.size();
+  const bool digits = !value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos;
+  if (!digits || std::from_chars(value.data(), end, size).ec != std::errc() || size < 1) {
+    option_error("--" + std::string(option) + " expects a whole number from 1 to 2147483647, got " +
+                 quoted_excerpt(value));
+  }
+  return size;
+}
+
 }  // namespace
 
 std::span<const OptionSpec> known_options() {
@@ -24,6 +37,12 @@ std::span<const OptionSpec> known_options() {
       {"version", "", "show the version and exit", nullptr},
       {"quiet", "", "write no notes on standard error",
        [](RunOptions& run, std::string_view) { run.quiet = true; }},
+      {"min-size", "N", "CIS: only the patterns of at least N nodes",
+       [](RunOptions& run, std::string_view value) { run.min_size = parse_size("min-size", value); }},
+      {"max-size", "N", "CIS: only the patterns of at most N nodes; the search goes no deeper",
+       [](RunOptions& run, std::string_view value) { run.max_size = parse_size("max-size", value); }},
+      {"by-size", "", "a line \"Size K: COUNT\" for each size of pattern, before the count line",
+       [](RunOptions& run, std::string_view) { run.by_size = true; }},
   };
   return options;
 }
@@ -67,6 +86,11 @@ ParsedCommandLine parse_command_line(std::span<const std::string> args, std::spa
                    std::string(spec->value_placeholder));
     }
     spec->apply(result.options, value);
+  }
+  const RunOptions& run = result.options;
+  if (run.min_size && run.max_size && *run.min_size > *run.max_size) {
+    option_error("--min-size " + std::to_string(*run.min_size) + " is greater than --max-size " +
+                 std::to_string(*run.max_size) + ": no pattern can have both");
   }
   return result;
 }

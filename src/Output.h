@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class PatternOutput {
@@ -56,6 +57,9 @@ class PatternOutput {
   std::vector<char> buffer_;
   std::size_t used_ = 0;
 };
+
+// Writes whole lines to standard output as the count line is written: the lines that come before it.
+void print_lines(std::string_view text);
 
 // Writes "Patterns: " and the count, then a line end, to standard output.
 void print_count_line(std::uint64_t count);
