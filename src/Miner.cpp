@@ -129,9 +129,9 @@ void Miner::process() {
 // search gives up after its step limit.
 //
 // Counting by size (a Tally other than PatternCount) tallies each pattern by its size and free
-// candidates instead. Under a most size B it stops at patterns of B - 1 nodes: each of the
-// candidates that may follow the node added last makes one pattern of B nodes, so that the
-// patterns of B nodes are counted and not visited. Writing stops at patterns of B nodes.
+// candidates instead. Under a most size B it stops at patterns of B - 2 nodes and counts the
+// patterns of B - 1 and B nodes of their branches from their candidates (see count_last_sizes).
+// Writing stops at patterns of B nodes.
 //
 // The state is held in this object for the root's whole search, and every method is inlined into
 // run() and run() into its caller, so that the object lives in registers: stores through the marks
@@ -177,16 +177,23 @@ class RootSearch {
   }
 
  private:
-  [[gnu::always_inline]] void discover(std::int32_t node) {
-    if constexpr (kCounting) {
+  // Counting keeps the counts of unseen neighbours for the prune passes that set free candidates
+  // aside. Counting by size under a most size B has no such pass at B - 2 nodes or more, so the
+  // nodes that patterns of that size bring are only marked.
+  [[gnu::always_inline]] bool counts_unseen(std::int32_t depth) const {
+    return kCounting && (!kBySize || depth + 3 < most_);
+  }
+
+  [[gnu::always_inline]] void discover(std::int32_t node, std::int32_t depth) {
+    if (counts_unseen(depth)) {
       miner_.see(node);
     } else {
       is_seen_[node] = 1;
     }
   }
 
-  [[gnu::always_inline]] void forget(std::int64_t candidate_key) {
-    if constexpr (kCounting) {
+  [[gnu::always_inline]] void forget(std::int64_t candidate_key, std::int32_t depth) {
+    if (counts_unseen(depth)) {
       miner_.unsee(node_of(candidate_key));
     } else {
       is_seen_[node_of(candidate_key)] = 0;
@@ -201,11 +208,15 @@ class RootSearch {
 
   // The root alone: its neighbours are the candidates.
   [[gnu::always_inline]] void start() {
-    discover(root_);
+    if constexpr (kCounting) {
+      miner_.see(root_);  // for good: see finish()
+    } else {
+      is_seen_[root_] = 1;
+    }
     for (std::size_t k = offsets_[root_]; k < offsets_[root_ + 1]; ++k) {
       const std::int32_t u = neighbours_[k];
       if (is_seen_[u] != 0) continue;  // counting: a root already done
-      discover(u);
+      discover(u, 0);
       candidates_[candidate_count_++] = make_key(1, u, root_);
     }
     frames_[0] = Miner::Frame{root_, 0, 0, 0, writing_ ? append_text(0, root_) : 0, 0};
@@ -225,7 +236,7 @@ class RootSearch {
       }
     }
     if constexpr (kBySize) {
-      if (depth_ + 2 >= most_) return count_largest_sizes(frame);
+      if (depth_ + 3 >= most_) return count_last_sizes(frame);
     }
     std::uint32_t free_count = 0;
     const std::int64_t last_key = frame.key;  // a local, as the stacks' stores may alias the frame
@@ -270,17 +281,32 @@ class RootSearch {
     }
   }
 
-  // A pattern of B - 1 nodes under the most size B (or the root alone when B is 1), with no child:
-  // with any one of the free nodes set aside above it, or any one candidate that may follow the
-  // node added last, it makes a pattern of B nodes.
-  bool count_largest_sizes(Miner::Frame& frame) {
+  // A pattern of s = B - 2 or more nodes under the most size B, counted with the patterns of its
+  // branch, which is not searched. Its children are the k candidates that may follow the node added
+  // last, each with the f free nodes set aside above it (counted at s + 1 nodes); the patterns of
+  // B = s + 2 nodes without a free node are the pairs of those candidates (the child of the first
+  // has the second) and each candidate with an unseen neighbour (which it would bring).
+  bool count_last_sizes(Miner::Frame& frame) {
     if (steps_-- == 0) return false;
-    frame.exponent = depth_ == 0 ? 0 : frames_[depth_ - 1].exponent;
-    const bool below_most = depth_ + 1 < most_;
-    total_->add(std::uint32_t(depth_ + 1), below_most ? frame.exponent : 0);
-    std::uint64_t last_nodes = 0;
-    for (std::int32_t i = 0; i < candidate_count_; ++i) last_nodes += candidates_[i] > frame.key ? 1 : 0;
-    if (below_most && last_nodes != 0) total_->add(std::uint32_t(most_), 0, last_nodes);
+    const auto size = std::uint32_t(depth_ + 1);
+    const auto most = std::uint32_t(most_);
+    const std::uint32_t free = size < most && depth_ > 0 ? frames_[depth_ - 1].exponent : 0;
+    std::uint64_t children = 0;
+    std::uint64_t brought = 0;
+    for (std::int32_t i = 0; i < candidate_count_ && size < most; ++i) {
+      if (candidates_[i] <= frame.key) continue;
+      ++children;
+      if (size + 2 != most) continue;
+      const std::int32_t v = node_of(candidates_[i]);
+      for (std::size_t k = offsets_[v]; k < offsets_[v + 1]; ++k)
+        brought += is_seen_[neighbours_[k]] == 0 ? 1 : 0;
+    }
+    total_->add(size, free);
+    if (children != 0) total_->add(size + 1, size + 1 < most ? free : 0, children);
+    if (size + 2 == most && children * (children - 1) / 2 + brought != 0) {
+      total_->add(most, 0, children * (children - 1) / 2 + brought);
+    }
+    frame.exponent = free;
     frame.next_slot = candidate_count_;
     return true;
   }
@@ -301,7 +327,7 @@ class RootSearch {
       for (std::size_t k = offsets_[v_node]; k < offsets_[v_node + 1]; ++k) {
         const std::int32_t w = neighbours_[k];
         if (is_seen_[w] == 0) {
-          discover(w);
+          discover(w, depth_ + 1);
           candidates_[candidate_count_++] = make_key(child_level, w, root_);
         }
       }
@@ -329,7 +355,7 @@ class RootSearch {
     const Miner::Frame& frame = frames_[depth_];
     const std::int64_t v = frame.key;
     const std::int32_t brought_base = frame.brought_base;
-    for (std::int32_t k = brought_base; k < candidate_count_; ++k) forget(candidates_[k]);
+    for (std::int32_t k = brought_base; k < candidate_count_; ++k) forget(candidates_[k], depth_);
     candidate_count_ = brought_base;
     Miner::Frame& parent = frames_[--depth_];
     const std::int32_t j = parent.next_slot;
@@ -341,7 +367,7 @@ class RootSearch {
   // The candidates are the root's neighbours again, exactly those it discovered. A finished root
   // stays seen while counting, so that no later root takes it as a candidate.
   [[gnu::always_inline]] void finish() {
-    for (std::int32_t k = 0; k < candidate_count_; ++k) forget(candidates_[k]);
+    for (std::int32_t k = 0; k < candidate_count_; ++k) forget(candidates_[k], 0);
     if constexpr (!kCounting) is_seen_[root_] = 0;
     miner_.steps_left_ = steps_;
   }
