@@ -540,8 +540,7 @@ bool Miner::search_component(std::span<const std::int32_t> roots, std::uint64_t 
 
 bool Miner::search_component(std::span<const std::int32_t> roots, std::uint64_t step_limit,
                              SizeCounts& total) {
-  PatternCountBySize patterns(
-      std::uint32_t(std::min<std::int64_t>(std::int64_t(roots.size()), bounds_.most)));
+  PatternCountBySize patterns;
   if (!search_roots(roots, step_limit, patterns)) return false;
   patterns.add_to(total);
   return true;

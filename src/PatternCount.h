@@ -37,11 +37,9 @@ class PatternCount {
 // several searches add up.
 class PatternCountBySize {
  public:
-  // Room for patterns of up to largest_size nodes.
-  explicit PatternCountBySize(std::uint32_t largest_size) : by_size_(std::size_t(largest_size) + 1) {}
-
   // times patterns of size nodes, each with free nodes that may join it or not.
   void add(std::uint32_t size, std::uint32_t free, std::uint64_t times = 1) {
+    if (size >= by_size_.size()) by_size_.resize(std::size_t(size) + 1);
     std::vector<std::uint64_t>& by_free = by_size_[size];
     if (free >= by_free.size()) by_free.resize(std::size_t(free) + 1, 0);
     by_free[free] += times;
@@ -52,5 +50,6 @@ class PatternCountBySize {
   void add_to(SizeCounts& counts) const;
 
  private:
-  std::vector<std::vector<std::uint64_t>> by_size_;  // [s][f]: the patterns of s nodes with f free
+  // [s][f]: the patterns of s nodes with f free; grown with the largest s and f added
+  std::vector<std::vector<std::uint64_t>> by_size_;
 };

@@ -8,7 +8,6 @@ SizeCounts::SizeCounts(SizeBounds bounds, std::int64_t largest_pattern, bool by_
   } else {
     columns_ = {std::uint32_t(bounds.least), true};
   }
-  counts_.resize(std::size_t(columns_.last) + 1);
 }
 
 SizeColumns SizeCounts::columns_for(std::int64_t nodes) const {
@@ -21,11 +20,12 @@ void SizeCounts::add(std::uint64_t size, const mpz_class& count) {
     if (!columns_.last_holds_larger) return;
     size = columns_.last;
   }
+  if (size >= counts_.size()) counts_.resize(size + 1);
   counts_[size] += count;
 }
 
 void SizeCounts::add_columns(std::span<const mpz_class> counts) {
-  for (std::size_t k = 0; k < counts.size(); ++k) counts_[k] += counts[k];
+  for (std::size_t k = 0; k < counts.size(); ++k) add(k, counts[k]);
 }
 
 void SizeCounts::add(const SizeCounts& other) {
@@ -34,9 +34,12 @@ void SizeCounts::add(const SizeCounts& other) {
 
 mpz_class SizeCounts::total() const {
   mpz_class sum;
-  const auto most = std::min<std::int64_t>(bounds_.most, columns_.last);
-  for (std::int64_t k = bounds_.least; k <= most; ++k) sum += counts_[std::size_t(k)];
+  for (std::int64_t k = bounds_.least; k <= largest_counted(); ++k) sum += counts_[std::size_t(k)];
   return sum;
+}
+
+std::int64_t SizeCounts::largest_counted() const {
+  return std::min<std::int64_t>(bounds_.most, std::int64_t(counts_.size()) - 1);
 }
 
 const mpz_class& SizeCounts::of_size(std::uint32_t size) const {
@@ -46,8 +49,7 @@ const mpz_class& SizeCounts::of_size(std::uint32_t size) const {
 
 std::string SizeCounts::lines() const {
   std::string text;
-  const auto most = std::min<std::int64_t>(bounds_.most, columns_.last);
-  for (std::int64_t k = bounds_.least; k <= most; ++k) {
+  for (std::int64_t k = bounds_.least; k <= largest_counted(); ++k) {
     const mpz_class& count = counts_[std::size_t(k)];
     if (count == 0) continue;
     text += "Size " + std::to_string(k) + ": " + count.get_str() + "\n";

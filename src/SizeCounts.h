@@ -4,7 +4,7 @@
 // to the last column. A count that must leave out the small patterns but needs no size on its own
 // (a lower bound without an upper one) lets its last column hold every size from there up, so
 // that it carries a few numbers instead of one for every size. Both roads of the count, and every
-// component, add into the same columns.
+// component, add into the same columns, which take memory only up to the largest size added.
 #pragma once
 
 #include <gmpxx.h>
@@ -58,7 +58,10 @@ class SizeCounts {
   std::string lines() const;
 
  private:
+  // The largest size within the bounds that has a column in counts_.
+  std::int64_t largest_counted() const;
+
   SizeBounds bounds_;
   SizeColumns columns_;
-  std::vector<mpz_class> counts_;  // by column
+  std::vector<mpz_class> counts_;  // by column, up to the largest column added to
 };

@@ -63,7 +63,7 @@ TEST(PatternCountBySize, ExpandsFreeNodesByBinomials) {
   const std::vector<std::uint64_t> sizes = expanded(tallies, 40);
   for (const SizeBounds bounds : {SizeBounds{}, SizeBounds{1, 4}, SizeBounds{3, 3}, SizeBounds{2, 15}}) {
     SCOPED_TRACE(std::to_string(bounds.least) + " to " + std::to_string(bounds.most));
-    PatternCountBySize tally(15);
+    PatternCountBySize tally;
     for (const auto& [size, free, times] : tallies) tally.add(size, free, times);
     SizeCounts counts(bounds, 30, true);
     tally.add_to(counts);
@@ -77,7 +77,7 @@ TEST(PatternCountBySize, ExpandsFreeNodesByBinomials) {
     EXPECT_EQ(counts.total().get_str(), std::to_string(total));
   }
   // With the larger sizes in the last column: what is left of the 2^f after the smaller sizes.
-  PatternCountBySize tally(15);
+  PatternCountBySize tally;
   for (const auto& [size, free, times] : tallies) tally.add(size, free, times);
   SizeCounts at_least_four(SizeBounds{4, SizeBounds::kNoMost}, 30, false);
   tally.add_to(at_least_four);
@@ -87,10 +87,10 @@ TEST(PatternCountBySize, ExpandsFreeNodesByBinomials) {
 }
 
 TEST(PatternCountBySize, TalliesOfSeveralSearchesAddUp) {
-  PatternCountBySize first(3);
+  PatternCountBySize first;
   first.add(1, 2);
   first.add(3, 0, 4);
-  PatternCountBySize second(6);
+  PatternCountBySize second;
   second.add(1, 2);
   second.add(6, 70);  // 2^70 sets from one pattern: past 64 bits
   first.add(second);
