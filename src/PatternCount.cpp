@@ -8,6 +8,11 @@ mpz_class PatternCount::value() const {
   return result;
 }
 
+void PatternCountBySize::make_room(std::uint32_t size, std::uint32_t free) {
+  if (size >= by_size_.size()) by_size_.resize(std::size_t(size) + 1);
+  if (free >= by_size_[size].size()) by_size_[size].resize(std::size_t(free) + 1, 0);
+}
+
 void PatternCountBySize::add(const PatternCountBySize& other) {
   if (other.by_size_.size() > by_size_.size()) by_size_.resize(other.by_size_.size());
   for (std::size_t s = 0; s < other.by_size_.size(); ++s) {

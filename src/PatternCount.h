@@ -39,10 +39,9 @@ class PatternCountBySize {
  public:
   // times patterns of size nodes, each with free nodes that may join it or not.
   void add(std::uint32_t size, std::uint32_t free, std::uint64_t times = 1) {
-    if (size >= by_size_.size()) by_size_.resize(std::size_t(size) + 1);
-    std::vector<std::uint64_t>& by_free = by_size_[size];
-    if (free >= by_free.size()) by_free.resize(std::size_t(free) + 1, 0);
-    by_free[free] += times;
+    if (size >= by_size_.size() || free >= by_size_[size].size()) [[unlikely]]
+      make_room(size, free);
+    by_size_[size][free] += times;
   }
   void add(const PatternCountBySize& other);
 
@@ -50,6 +49,8 @@ class PatternCountBySize {
   void add_to(SizeCounts& counts) const;
 
  private:
+  void make_room(std::uint32_t size, std::uint32_t free);
+
   // [s][f]: the patterns of s nodes with f free; grown with the largest s and f added
   std::vector<std::vector<std::uint64_t>> by_size_;
 };
