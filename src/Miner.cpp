@@ -157,7 +157,7 @@ class RootSearch {
         writing_(!kCounting && miner.output_.enabled()),
         least_(miner.bounds_.least),
         most_(miner.bounds_.most),
-        listed_at_depth_(miner.listed_by_size_.data() + 1),
+        listed_by_size_(miner.listed_by_size_.data()),
         steps_(miner.steps_left_) {}
 
   // Returns false when a counting search runs out of steps before the root is done.
@@ -274,7 +274,7 @@ class RootSearch {
   // Counts and writes the pattern if it has the least size.
   [[gnu::always_inline]] void list(const Miner::Frame& frame) {
     if (depth_ + 1 < least_) return;
-    ++listed_at_depth_[depth_];
+    ++listed_by_size_[depth_ + 1];
     if (writing_) {
       text_[frame.text_end] = '\n';
       miner_.output_.write(text_, frame.text_end + 1);
@@ -387,7 +387,7 @@ class RootSearch {
   const bool writing_;
   const std::int32_t least_;
   const std::int32_t most_;
-  std::uint64_t* const listed_at_depth_;  // the patterns written, by size - 1
+  std::uint64_t* const listed_by_size_;  // writing: the patterns written, by size
   std::int32_t candidate_count_ = 0;
   std::int32_t pruned_count_ = 0;
   std::int32_t depth_ = 0;
