@@ -51,7 +51,7 @@ constexpr Key kNoState = ~Key(0);
 template <class Count>
 constexpr std::uint64_t kHeapBytes = 0;
 template <>
-constexpr std::uint64_t kHeapBytes<mpz_class> = 48;
+inline constexpr std::uint64_t kHeapBytes<mpz_class> = 48;
 
 // The states after a step: open addressing with linear probing over slots that hold the key and
 // its count, so that a lookup costs one cache miss, and a list of the slots in use, so that the next
