@@ -1,19 +1,23 @@
 // count_bench: one road of quarn's count-only CIS mode on one graph, for the count benchmark.
 //
-//   count_bench ROAD GRAPH_FILE     ROAD: auto, frontier, search or order
+//   count_bench ROAD GRAPH_FILE [OPTIONS]     ROAD: auto, frontier, search or order
 //
 // Prints one line of key=value pairs: the count and the seconds the road took (reading the graph
-// excluded); for frontier, also the widest frontier, the most states after a step, the states
-// processed and the most bytes the state tables held; order only chooses the orders of all
-// components, which is what the automatic road spends before it counts.
+// excluded), in wall time and in CPU time; for frontier, also the widest frontier, the most states after a
+// step, the states processed and the most bytes the state tables held; order only chooses the orders of all
+// components, which is what the automatic road spends before it counts. OPTIONS are quarn's
+// --min-size, --max-size and --by-size; with --by-size the count is the counts by size, as
+// "K:COUNT" separated by commas.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <numeric>
 #include <string>
 
 #include "FrontierCount.h"
 #include "Miner.h"
+#include "Options.h"
 #include "helpers.h"
 
 namespace {
@@ -41,32 +45,49 @@ int choose_all_orders(const char* path) {
   return 0;
 }
 
+// The counts by size as "K:COUNT,K:COUNT".
+std::string sizes_text(const SizeCounts& counts) {
+  std::string text;
+  for (std::uint32_t k = 0; k <= counts.columns().last; ++k) {
+    if (counts.of_size(k) == 0) continue;
+    if (!text.empty()) text += ',';
+    text += std::to_string(k) + ":" + counts.of_size(k).get_str();
+  }
+  return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: count_bench auto|frontier|search|order GRAPH_FILE\n");
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: count_bench auto|frontier|search|order GRAPH_FILE [OPTIONS]\n");
     return 2;
   }
   const std::string road = argv[1];
   try {
     if (road == "order") return choose_all_orders(argv[2]);
-    Miner miner(argv[2], RunOptions{});
+    const std::vector<std::string> option_args(argv + 3, argv + argc);
+    const RunOptions options = parse_command_line(option_args, known_options()).options;
+    Miner miner(argv[2], options);
     FrontierStats stats;
     const auto start = std::chrono::steady_clock::now();
+    const std::clock_t cpu_start = std::clock();
     std::string count;
-    if (road == "auto") {
-      count = miner.count(Miner::CountRoad::automatic, &stats);
-    } else if (road == "frontier") {
-      count = miner.count(Miner::CountRoad::frontier, &stats);
+    Miner::CountRoad chosen = Miner::CountRoad::automatic;
+    if (road == "frontier") {
+      chosen = Miner::CountRoad::frontier;
     } else if (road == "search") {
-      count = miner.count(Miner::CountRoad::search);
-    } else {
+      chosen = Miner::CountRoad::search;
+    } else if (road != "auto") {
       std::fprintf(stderr, "count_bench: unknown road \"%s\"\n", road.c_str());
       return 2;
     }
+    FrontierStats* road_stats = road == "search" ? nullptr : &stats;
+    count =
+        options.by_size ? sizes_text(miner.count_sizes(chosen, road_stats)) : miner.count(chosen, road_stats);
     const double seconds = seconds_since(start);
-    std::printf("road=%s count=%s seconds=%.4f", road.c_str(), count.c_str(), seconds);
+    const double cpu_seconds = double(std::clock() - cpu_start) / CLOCKS_PER_SEC;
+    std::printf("road=%s count=%s seconds=%.4f cpu=%.4f", road.c_str(), count.c_str(), seconds, cpu_seconds);
     if (road != "search") {
       std::printf(" widest=%d states=%llu transitions=%llu table_bytes=%llu", stats.widest,
                   static_cast<unsigned long long>(stats.peak_states),

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <mutex>
 
 #include "ByteSource.h"
 #include "Memory.h"
@@ -20,7 +21,8 @@ AttributedMiner::AttributedMiner(const std::string& graph_path, const std::strin
     : threads_(options.threads != 0 ? options.threads : available_threads()),
       attributes_(read_attr(attributes_path)),
       min_sup_(thresholds.min_sup),
-      min_graph_size_(thresholds.min_graph_size) {
+      min_graph_size_(thresholds.min_graph_size),
+      by_size_(options.by_size) {
   NodeNumbering numbering;
   {
     // The edge list is released once the graph is built.
@@ -37,7 +39,7 @@ AttributedMiner::AttributedMiner(const std::string& graph_path, const std::strin
   // Every thread has a search of its own, and lines waiting to be written.
   const std::uint64_t needed = SearchGraph::bytes_needed(graph_, attributes_, layout_) +
                                threads_ * (search_bytes_needed(graph_, attributes_, layout_) +
-                                           (threads_ > 1 ? JobBoard::bytes_held_at_most() : 0));
+                                           (threads_ > 1 ? JobBoard::bytes_per_worker() : 0));
   const std::uint64_t available = available_memory();
   if (needed > available) {
     fail(input_name(graph_path), "the search tables for this graph and " + input_name(attributes_path) +
@@ -54,7 +56,8 @@ AttributedMiner::AttributedMiner(AttributeTable attributes, const std::vector<Ed
       attributes_(std::move(attributes)),
       min_sup_(thresholds.min_sup),
       min_graph_size_(thresholds.min_graph_size),
-      layout_(layout) {
+      layout_(layout),
+      by_size_(options.by_size) {
   build_graph(edges);
   output_.open(options.output_name, {});
 }
@@ -89,7 +92,17 @@ void AttributedMiner::build_graph(const std::vector<Edge>& edges) {
 }
 
 void AttributedMiner::process() {
-  print_count_line(enumerate());
+  const std::uint64_t patterns = enumerate();
+  if (by_size_) print_lines(reported_by_size().lines());
+  print_count_line(patterns);
+}
+
+SizeCounts AttributedMiner::reported_by_size() const {
+  SizeCounts counts(SizeBounds{}, std::int64_t(reported_by_size_.size()) - 1, true);
+  for (std::size_t size = 0; size < reported_by_size_.size(); ++size) {
+    counts.add(size, mpz_class(static_cast<unsigned long>(reported_by_size_[size])));
+  }
+  return counts;
 }
 
 AttributedMiner::Search::Search(const SearchGraph& graph) : pattern(graph) {
@@ -98,13 +111,20 @@ AttributedMiner::Search::Search(const SearchGraph& graph) : pattern(graph) {
   frames.reserve(most_nodes);
   sorted.reserve(most_nodes);
   line.reserve(most_nodes * 12 + 1);
+  by_size.assign(most_nodes + 1, 0);
+}
+
+void AttributedMiner::add_tally(const Search& search) {
+  if (reported_by_size_.size() < search.by_size.size()) reported_by_size_.resize(search.by_size.size(), 0);
+  for (std::size_t size = 0; size < search.by_size.size(); ++size)
+    reported_by_size_[size] += search.by_size[size];
 }
 
 std::uint64_t AttributedMiner::search_bytes_needed(const AdjacencyList& graph,
                                                    const AttributeTable& attributes, RowLayout layout) {
   const std::uint64_t most_nodes = linkage_of(graph).linked_nodes + 1;
   return AttributedPattern::bytes_needed(graph, attributes, layout) +
-         most_nodes * (sizeof(Frame) + sizeof(std::int32_t) + 12) + 1;
+         most_nodes * (sizeof(Frame) + sizeof(std::int32_t) + 12 + sizeof(std::uint64_t)) + 1;
 }
 
 std::uint64_t AttributedMiner::enumerate() {
@@ -125,6 +145,7 @@ std::uint64_t AttributedMiner::enumerate() {
         }
       }
       patterns = search.patterns;
+      add_tally(search);
     }
   }
   output_.finish();
@@ -146,6 +167,7 @@ std::uint64_t AttributedMiner::enumerate_on_threads(const SearchGraph& graph) {
     write_block = [this](const char* data, std::size_t size) { output_.write_block(data, size); };
   JobBoard board(threads_, root_pieces(), write_block, {});
   std::atomic<std::uint64_t> patterns{0};
+  std::mutex tally_mutex;
   board.run([&](JobBoard::Worker& worker) {
     Search search(graph);
     while (const Piece* piece = worker.take()) {
@@ -156,6 +178,8 @@ std::uint64_t AttributedMiner::enumerate_on_threads(const SearchGraph& graph) {
       }
     }
     patterns += search.patterns;
+    const std::lock_guard lock(tally_mutex);
+    add_tally(search);
   });
   return patterns;
 }
@@ -231,6 +255,7 @@ void AttributedMiner::report(Search& search, Out* out) {
   const AttributedPattern& pattern = search.pattern;
   if (pattern.depth() < std::size_t(min_graph_size_)) return;
   ++search.patterns;
+  ++search.by_size[pattern.depth()];
   if (out == nullptr) return;
   std::vector<std::int32_t>& sorted = search.sorted;
   sorted.clear();

@@ -19,6 +19,7 @@
 #include "Options.h"
 #include "Output.h"
 #include "SearchGraph.h"
+#include "SizeCounts.h"
 
 // MIN_SUP and MIN_GRAPH_SIZE.
 struct McsThresholds {
@@ -53,6 +54,8 @@ class AttributedMiner {
   void process();
   // Runs the search, completes the output, and returns the number of patterns.
   std::uint64_t enumerate();
+  // The patterns that enumerate() reported, by size.
+  SizeCounts reported_by_size() const;
 
  private:
   // Where the search stands at one depth of the chain of patterns.
@@ -74,8 +77,11 @@ class AttributedMiner {
     std::vector<Frame> frames;         // one per node of the pattern below the piece's own
     std::vector<std::int32_t> sorted;  // the nodes of a reported pattern
     std::vector<char> line;
-    std::uint64_t patterns = 0;  // reported
+    std::uint64_t patterns = 0;          // reported
+    std::vector<std::uint64_t> by_size;  // reported, by their number of nodes
   };
+  // Adds a search's patterns by size to reported_by_size_.
+  void add_tally(const Search& search);
 
   void build_graph(const std::vector<Edge>& edges);
   // The bytes a search of this graph takes at most: its pattern, frames and line.
@@ -104,5 +110,7 @@ class AttributedMiner {
   std::int32_t min_sup_ = 0;
   std::int32_t min_graph_size_ = 0;
   RowLayout layout_ = RowLayout::automatic;
+  bool by_size_ = false;
+  std::vector<std::uint64_t> reported_by_size_;  // summed over the searches
   PatternOutput output_;
 };

@@ -73,6 +73,15 @@ std::string help_text() {
   return text;
 }
 
+// The size bounds select among the patterns of CIS; MCS has MIN_GRAPH_SIZE for its least size.
+void refuse_size_bounds(const RunOptions& options) {
+  if (!options.min_size && !options.max_size) return;
+  const std::string named = options.min_size && options.max_size ? "--min-size and --max-size apply"
+                            : options.min_size                   ? "--min-size applies"
+                                                                 : "--max-size applies";
+  throw QuarnError(named + " to CIS only; MCS takes the least size of a pattern as MIN_GRAPH_SIZE");
+}
+
 // Runs the mode that the positional arguments name.
 int run_mode(const std::vector<std::string>& args, RunOptions options) {
   if (args.empty()) terminate(kGeneralUsage);
@@ -86,6 +95,7 @@ int run_mode(const std::vector<std::string>& args, RunOptions options) {
   }
   if (mode == "MCS") {
     if (args.size() != 5 && args.size() != 6) terminate(kMcsUsage);
+    refuse_size_bounds(options);
     // The numbers are checked before any file is read.
     const McsThresholds thresholds{parse_int_argument("MIN_SUP", args[3]),
                                    parse_int_argument("MIN_GRAPH_SIZE", args[4])};

@@ -53,10 +53,10 @@ mpz_class to_mpz(Uint128 value) {
 }
 
 // Where a labelling of the slots before a step and of the step's node (in slot width) leads: a
-// complete connected selection (added to complete), a dropped one, or a state of the next step,
-// whose key it returns. Returns kNoState otherwise.
-template <class Key, class Count>
-Key settle(const std::uint8_t* labels, const Step& step, const Count& count, Count& complete) {
+// complete connected selection (reported to complete_selection), a dropped one, or a state of the
+// next step, whose key it returns. Returns kNoState otherwise.
+template <class Key, class Complete>
+Key settle(const std::uint8_t* labels, const Step& step, Complete&& complete_selection) {
   std::uint32_t present = 0;  // labels on staying slots, as bits
   for (std::uint32_t j = 0; j < step.staying_count; ++j) present |= 1U << labels[step.staying[j]];
   std::uint32_t closed = 0;  // labels whose last slot leaves, as bits
@@ -65,7 +65,7 @@ Key settle(const std::uint8_t* labels, const Step& step, const Count& count, Cou
   if (closed != 0) {
     // A piece is finished: the selection is complete if it is the only piece there is; otherwise
     // it can never be connected.
-    if ((closed & (closed - 1)) == 0 && (present & ~1U) == 0) add_count(complete, count);
+    if ((closed & (closed - 1)) == 0 && (present & ~1U) == 0) complete_selection();
     return kNoState<Key>;
   }
   // Canonical labels: numbered by first appearance, without branches on the labels.
@@ -84,15 +84,103 @@ Key settle(const std::uint8_t* labels, const Step& step, const Count& count, Cou
   return key;
 }
 
+// The number of selected slots of a state: the labels that are not 0.
+template <class Key>
+constexpr Key kFirstLabelBits = [] {
+  Key bits = 0;
+  for (unsigned at = 0; at < 8 * sizeof(Key); at += kLabelBits) bits |= Key(1) << at;
+  return bits;
+}();
+inline int bit_count(std::uint64_t bits) {
+  return std::popcount(bits);
+}
+inline int bit_count(Uint128 bits) {
+  return std::popcount(std::uint64_t(bits)) + std::popcount(std::uint64_t(bits >> 64));
+}
+template <class Key>
+std::uint32_t selected_slots(Key key) {
+  return std::uint32_t(bit_count((key | key >> 1 | key >> 2 | key >> 3 | key >> 4) & kFirstLabelBits<Key>));
+}
+
+// What the states count, as advance() sees it. The plain count: one number a state, the
+// selections that lead to it.
+template <class KeyType, class Count>
+struct OneCount {
+  using Key = KeyType;
+  using Table = StateTable<Key, Count>;
+  using Source = const Count*;
+
+  Count complete = 0U;  // the complete connected selections
+
+  void start_step(std::size_t /*processed*/, const Table& /*states*/, Table& /*next*/) {}
+  Source source(const Table& /*states*/, const typename Table::Slot& slot) const { return &slot.count; }
+  bool leads_nowhere(Source /*count*/) const { return false; }
+  bool keeps(Key /*key*/) const { return true; }
+  void finish(Source count, bool /*selected*/) { add_count(complete, *count); }
+  void add(Table& next, Key key, Source count, bool /*selected*/) { add_count(next.at(key), *count); }
+};
+
+// The count by size: a row a state, the selections that lead to it by their number of nodes, as
+// columns (SizeCounts.h). After m steps a row has min(m, last) + 1 entries; selecting the step's
+// node moves a row one column up. With exact columns, a selection that outgrows the last column
+// is dropped, and so is a state with more selected nodes than that, or with a row of zeros.
+template <class KeyType, class Number>
+struct CountsBySize {
+  using Key = KeyType;
+  using Table = StateRows<Key, Number>;
+  using Source = const Number*;
+
+  explicit CountsBySize(SizeColumns size_columns)
+      : columns(size_columns), complete(std::size_t(size_columns.last) + 1) {}
+
+  SizeColumns columns;
+  std::vector<Number> complete;   // the complete connected selections, by column
+  std::uint32_t from_length = 1;  // the rows of the step's states
+  std::uint32_t to_length = 1;    // the rows of the next step's states
+
+  void start_step(std::size_t processed, const Table& states, Table& next) {
+    from_length = states.row_length();
+    to_length = std::uint32_t(std::min<std::size_t>(processed + 1, columns.last)) + 1;
+    next.set_row_length(to_length);
+  }
+  Source source(const Table& states, const typename Table::Slot& slot) const {
+    return states.row(slot.count);
+  }
+  bool leads_nowhere(Source row) const {
+    if (columns.last_holds_larger) return false;
+    for (std::uint32_t t = 0; t < from_length; ++t) {
+      if (row[t] != 0U) return false;
+    }
+    return true;
+  }
+  bool keeps(Key key) const { return columns.last_holds_larger || selected_slots(key) <= columns.last; }
+  void finish(Source row, bool selected) { add_row(complete.data(), columns.last + 1, row, selected); }
+  void add(Table& next, Key key, Source row, bool selected) {
+    add_row(next.at(key), to_length, row, selected);
+  }
+
+  void add_row(Number* to, std::uint32_t to_size, Source from, bool selected) const {
+    if (!selected) {
+      for (std::uint32_t t = 0; t < from_length; ++t) to[t] += from[t];
+      return;
+    }
+    const std::uint32_t moved = std::min(from_length, to_size - 1);
+    for (std::uint32_t t = 0; t < moved; ++t) to[t + 1] += from[t];
+    if (moved < from_length && columns.last_holds_larger) to[to_size - 1] += from[from_length - 1];
+  }
+};
+
 // One step: every state either leaves the node out or selects it. The states are taken a batch
 // at a time: their successors are worked out and their slots prefetched first, then added, so
 // that the cache misses of a batch overlap.
-template <class Key, class Count>
-void advance(const Step& step, StateTable<Key, Count>& states, StateTable<Key, Count>& next,
-             Count& complete) {
+template <class Counts>
+void advance(const Step& step, typename Counts::Table& states, typename Counts::Table& next, Counts& counts) {
+  using Key = typename Counts::Key;
+  using Source = typename Counts::Source;
   constexpr std::size_t kBatch = 16;
   Key pending_keys[2 * kBatch];
-  const Count* pending_counts[2 * kBatch];
+  Source pending_counts[2 * kBatch];
+  bool pending_selected[2 * kBatch];
   std::uint8_t labels[kMaxFrontierWidth + 1];
   std::uint8_t joined[kMaxFrontierWidth + 1];
   const std::span<const std::uint32_t> used = states.used();
@@ -105,16 +193,18 @@ void advance(const Step& step, StateTable<Key, Count>& states, StateTable<Key, C
       auto& slot = states.slot(used[i]);
       const Key key = slot.key;
       slot.key = kNoState<Key>;  // the count stays readable until this step is over
-      const Count& count = slot.count;
+      const Source count = counts.source(states, slot);
+      if (counts.leads_nowhere(count)) continue;
       for (std::uint32_t s = 0; s < step.width; ++s) {
         labels[s] = std::uint8_t(key >> (kLabelBits * s)) & kLabelMask;
       }
       labels[step.width] = 0;
-      const Key left_out = settle<Key>(labels, step, count, complete);
+      const Key left_out = settle<Key>(labels, step, [&] { counts.finish(count, false); });
       if (left_out != kNoState<Key>) {
         next.prefetch(left_out);
         pending_keys[pending] = left_out;
-        pending_counts[pending++] = &count;
+        pending_selected[pending] = false;
+        pending_counts[pending++] = count;
       }
 
       // Selected, the node joins the pieces of its selected earlier neighbours into one.
@@ -132,14 +222,17 @@ void advance(const Step& step, StateTable<Key, Count>& states, StateTable<Key, C
       merged_into[0] = 0;
       for (std::uint32_t s = 0; s < step.width; ++s) joined[s] = merged_into[labels[s]];
       joined[step.width] = target;
-      const Key selected = settle<Key>(joined, step, count, complete);
-      if (selected != kNoState<Key>) {
+      const Key selected = settle<Key>(joined, step, [&] { counts.finish(count, true); });
+      if (selected != kNoState<Key> && counts.keeps(selected)) {
         next.prefetch(selected);
         pending_keys[pending] = selected;
-        pending_counts[pending++] = &count;
+        pending_selected[pending] = true;
+        pending_counts[pending++] = count;
       }
     }
-    for (std::size_t p = 0; p < pending; ++p) add_count(next.at(pending_keys[p]), *pending_counts[p]);
+    for (std::size_t p = 0; p < pending; ++p) {
+      counts.add(next, pending_keys[p], pending_counts[p], pending_selected[p]);
+    }
   }
   states.forget_used();
 }
@@ -153,13 +246,14 @@ struct RunContext {
 };
 
 // Runs the steps [begin, end) and returns the table that holds the states after them.
-template <class Key, class Count>
-StateTable<Key, Count>* run_range(const std::vector<Step>& steps, std::size_t begin, std::size_t end,
-                                  StateTable<Key, Count>* states, StateTable<Key, Count>* spare,
-                                  Count& complete, RunContext& context) {
+template <class Counts>
+typename Counts::Table* run_range(const std::vector<Step>& steps, std::size_t begin, std::size_t end,
+                                  typename Counts::Table* states, typename Counts::Table* spare,
+                                  Counts& counts, RunContext& context) {
   for (std::size_t i = begin; i < end; ++i) {
     context.transitions += states->size();
-    advance(steps[i], *states, *spare, complete);
+    counts.start_step(i, *states, *spare);
+    advance(steps[i], *states, *spare, counts);
     if (context.stats != nullptr) {
       context.stats->peak_states = std::max<std::uint64_t>(context.stats->peak_states, spare->size());
     }
@@ -181,18 +275,70 @@ mpz_class run_steps(const std::vector<Step>& steps, RunContext& context) {
   auto narrow_spare = std::make_unique<StateTable<Key, Uint128>>(budget);
   narrow->make_room(1);
   narrow->at(0) = 1;  // the empty selection
-  Uint128 complete = 0;
-  auto* states = run_range(steps, 0, fast_steps, narrow.get(), narrow_spare.get(), complete, context);
-  mpz_class result = to_mpz(complete);
-  if (fast_steps == steps.size()) return result;
+  OneCount<Key, Uint128> narrow_counts;
+  auto* states = run_range(steps, 0, fast_steps, narrow.get(), narrow_spare.get(), narrow_counts, context);
+  OneCount<Key, mpz_class> wide_counts;
+  wide_counts.complete = to_mpz(narrow_counts.complete);
+  if (fast_steps == steps.size()) return wide_counts.complete;
 
   StateTable<Key, mpz_class> wide(budget), wide_spare(budget);
   wide.make_room(states->size());
   for (const std::uint32_t i : states->used()) wide.at(states->slot(i).key) = to_mpz(states->slot(i).count);
   narrow.reset();
   narrow_spare.reset();
-  run_range(steps, fast_steps, steps.size(), &wide, &wide_spare, result, context);
-  return result;
+  run_range(steps, fast_steps, steps.size(), &wide, &wide_spare, wide_counts, context);
+  return wide_counts.complete;
+}
+
+// The steps after which every number of a count by size still fits in 128 bits. After m steps a
+// number counts sets of t of the m nodes, at most C(m, t), which grows with t up to m / 2; a last
+// column that holds the larger sizes counts at most 2^m sets.
+std::size_t exact_steps_by_size(SizeColumns columns, std::size_t steps) {
+  constexpr std::size_t kExactSteps = 127;
+  if (columns.last_holds_larger) return std::min(steps, kExactSteps);
+  mpz_class limit = 1;
+  limit <<= 127;
+  mpz_class most_sets;
+  std::size_t exact = 0;
+  while (exact < steps) {
+    const std::size_t next = exact + 1;
+    mpz_bin_uiui(most_sets.get_mpz_t(), next, std::min<std::size_t>(columns.last, next / 2));
+    if (most_sets >= limit) break;
+    exact = next;
+  }
+  return exact;
+}
+
+// The dynamic program by size: 128-bit numbers while they provably fit, GMP integers after that.
+template <class Key>
+std::vector<mpz_class> run_steps_by_size(const std::vector<Step>& steps, SizeColumns columns,
+                                         RunContext& context) {
+  MemoryBudget& budget = context.budget;
+  const std::size_t fast_steps = exact_steps_by_size(columns, steps.size());
+  auto narrow = std::make_unique<StateRows<Key, Uint128>>(budget);
+  auto narrow_spare = std::make_unique<StateRows<Key, Uint128>>(budget);
+  narrow->make_room(1);
+  narrow->at(0)[0] = 1;  // the empty selection, of no node
+  CountsBySize<Key, Uint128> narrow_counts(columns);
+  auto* states = run_range(steps, 0, fast_steps, narrow.get(), narrow_spare.get(), narrow_counts, context);
+  CountsBySize<Key, mpz_class> wide_counts(columns);
+  for (std::size_t t = 0; t < wide_counts.complete.size(); ++t) {
+    wide_counts.complete[t] = to_mpz(narrow_counts.complete[t]);
+  }
+  if (fast_steps == steps.size()) return std::move(wide_counts.complete);
+
+  StateRows<Key, mpz_class> wide(budget), wide_spare(budget);
+  wide.set_row_length(states->row_length());
+  wide.make_room(states->size());
+  for (const std::uint32_t i : states->used()) {
+    const Uint128* from = states->row(states->slot(i).count);
+    mpz_class* to = wide.at(states->slot(i).key);
+    for (std::uint32_t t = 0; t < states->row_length(); ++t) to[t] = to_mpz(from[t]);
+  }
+  narrow.reset();
+  narrow_spare.reset();
+  run_range(steps, fast_steps, steps.size(), &wide, &wide_spare, wide_counts, context);
+  return std::move(wide_counts.complete);
 }
 
 // The steps of a component whose nodes are numbered by their places in the order, and the widest
@@ -261,6 +407,32 @@ std::optional<mpz_class> FrontierCounter::count(const FrontierOrder& order, std:
     result = width <= 12 ? run_steps<std::uint64_t>(steps, context) : run_steps<Uint128>(steps, context);
   } catch (const GiveUp&) {
     // Over the budget, or the caller gave up: no result, and the caller counts by the other road.
+  }
+  if (stats != nullptr) {
+    stats->transitions += context.transitions;
+    stats->peak_bytes = std::max(stats->peak_bytes, context.budget.peak());
+  }
+  return result;
+}
+
+std::optional<std::vector<mpz_class>> FrontierCounter::count_by_size(const FrontierOrder& order,
+                                                                     SizeColumns columns,
+                                                                     std::uint64_t memory_budget,
+                                                                     FrontierStats* stats,
+                                                                     const FrontierProgress& progress) {
+  loader_.load(order.nodes, local_);
+  std::vector<Step> steps;
+  const std::int32_t width = build_steps(local_, steps);
+  if (stats != nullptr) stats->widest = std::max(stats->widest, width);
+  if (width > kMaxFrontierWidth) return std::nullopt;
+
+  RunContext context{MemoryBudget(memory_budget), stats, progress};
+  std::optional<std::vector<mpz_class>> result;
+  try {
+    result = width <= 12 ? run_steps_by_size<std::uint64_t>(steps, columns, context)
+                         : run_steps_by_size<Uint128>(steps, columns, context);
+  } catch (const GiveUp&) {
+    // As in count(): the caller counts by the other road.
   }
   if (stats != nullptr) {
     stats->transitions += context.transitions;

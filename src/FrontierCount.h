@@ -14,6 +14,10 @@
 // The work is exponential only in the width of the frontier, so graphs of small width with
 // astronomically many connected sets (long paths, trees, grids, ladders) are counted in moments.
 // Counts are exact at any size: 128-bit while they provably fit, GMP integers after that.
+//
+// Counting by size, a state holds a row of counts instead of one: its partial selections by their
+// number of nodes. Up to a most size B the rows stop at B and the states with more than B selected
+// nodes are dropped, so that the work grows with B rather than with the component.
 #pragma once
 
 #include <gmpxx.h>
@@ -26,6 +30,7 @@
 
 #include "FrontierOrder.h"
 #include "Graph.h"
+#include "SizeCounts.h"
 
 // What a run of the dynamic program did, for benchmarks and tests.
 struct FrontierStats {
@@ -51,6 +56,11 @@ class FrontierCounter {
   // the state tables would need more than memory_budget bytes or progress gives up.
   std::optional<mpz_class> count(const FrontierOrder& order, std::uint64_t memory_budget,
                                  FrontierStats* stats = nullptr, const FrontierProgress& progress = {});
+  // The same by size: entry k counts the sets in column k of columns (SizeCounts.h).
+  std::optional<std::vector<mpz_class>> count_by_size(const FrontierOrder& order, SizeColumns columns,
+                                                      std::uint64_t memory_budget,
+                                                      FrontierStats* stats = nullptr,
+                                                      const FrontierProgress& progress = {});
 
  private:
   ComponentLoader loader_;

@@ -73,9 +73,11 @@ class JobBoard {
 
   JobBoard(unsigned workers, NextPiece initial, WriteBlock write_block, Limits limits);
 
-  // The most bytes of lines one worker may hold with these limits, chunks it fills included.
-  static constexpr std::size_t bytes_held_at_most(Limits limits = {}) {
-    return (2 * limits.chunks_per_worker + 2) * limits.chunk_bytes;
+  // The most memory one worker takes with these limits: the lines it may hold, chunks it fills
+  // included, and its thread's stack.
+  static constexpr std::size_t bytes_per_worker(Limits limits = {}) {
+    constexpr std::size_t kThreadStack = std::size_t{8} << 20;
+    return (2 * limits.chunks_per_worker + 2) * limits.chunk_bytes + kThreadStack;
   }
   ~JobBoard();
   JobBoard(const JobBoard&) = delete;

@@ -1,7 +1,7 @@
 #include "ListingRun.h"
 
-#include <atomic>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "JobBoard.h"
@@ -18,12 +18,23 @@ Piece piece_of(ListingSearch::Part&& part) {
   return {part.root, std::move(part.path), part.first_child, part.last_child, part.own_line};
 }
 
-std::uint64_t list_on_one_thread(const AdjacencyList& graph, SizeBounds bounds, PatternOutput& output) {
+// Adds a search's lines by size to a listing's.
+void add_lines(const ListingSearch& search, Listing& listing) {
+  const std::span<const std::uint64_t> by_size = search.lines_by_size();
+  if (listing.by_size.size() < by_size.size()) listing.by_size.resize(by_size.size(), 0);
+  for (std::size_t size = 0; size < by_size.size(); ++size) listing.by_size[size] += by_size[size];
+}
+
+Listing list_on_one_thread(const AdjacencyList& graph, SizeBounds bounds, PatternOutput& output) {
   ListingSearch search(graph, bounds);
   ListingSearch::BlockSink sink;
-  if (output.enabled())
+  if (output.enabled()) {
     sink = [&output](std::span<const char> block) { output.write_block(block.data(), block.size()); };
-  return search.list_all(sink);
+  }
+  Listing listing;
+  listing.lines = search.list_all(sink);
+  add_lines(search, listing);
+  return listing;
 }
 
 }  // namespace
@@ -32,11 +43,11 @@ std::uint64_t listing_bytes_needed(std::int64_t node_slots, std::int64_t adjacen
                                    unsigned threads) {
   const std::uint64_t search = ListingSearch::bytes_needed(node_slots, adjacency_entries);
   if (threads <= 1) return search;
-  return threads * (search + JobBoard::bytes_held_at_most(kLimits));
+  return threads * (search + JobBoard::bytes_per_worker(kLimits));
 }
 
-std::uint64_t list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads,
-                            PatternOutput& output) {
+Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads,
+                      PatternOutput& output) {
   if (threads <= 1) return list_on_one_thread(graph, bounds, output);
 
   std::int32_t next_root = 1;
@@ -52,7 +63,8 @@ std::uint64_t list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsig
         return true;
       },
       write_block, kLimits);
-  std::atomic<std::uint64_t> lines{0};
+  Listing listing;
+  std::mutex listing_mutex;
   board.run([&](JobBoard::Worker& worker) {
     ListingSearch search(graph, bounds);
     ListingSearch::BlockSink sink;
@@ -61,9 +73,11 @@ std::uint64_t list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsig
     const ListingSearch::Splitting splitting{&worker.hungry(), [&worker](ListingSearch::Part&& part) {
                                                return worker.offer(piece_of(std::move(part)));
                                              }};
-    std::uint64_t own = 0;
-    while (const Piece* piece = worker.take()) own += search.list_part(part_of(*piece), sink, splitting);
-    lines += own;
+    std::uint64_t lines = 0;
+    while (const Piece* piece = worker.take()) lines += search.list_part(part_of(*piece), sink, splitting);
+    const std::lock_guard lock(listing_mutex);
+    listing.lines += lines;
+    add_lines(search, listing);
   });
-  return lines;
+  return listing;
 }

@@ -3,16 +3,22 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "Graph.h"
 #include "ListingSearch.h"
 #include "Output.h"
 
-// Lists the patterns into output (or only counts them, when output writes nothing) and returns their
-// number. With several threads, every thread lists pieces of the search with a ListingSearch of its
-// own; see JobBoard.h for how the work is split and the lines are kept in order.
-std::uint64_t list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads,
-                            PatternOutput& output);
+// What a listing wrote: its lines, and by the number of nodes of their patterns.
+struct Listing {
+  std::uint64_t lines = 0;
+  std::vector<std::uint64_t> by_size;
+};
+
+// Lists the patterns into output (or only counts them, when output writes nothing). With several
+// threads, every thread lists pieces of the search with a ListingSearch of its own; see JobBoard.h
+// for how the work is split and the lines are kept in order.
+Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output);
 
 // The memory a listing on threads takes beyond the graph: a search per thread and the lines waiting
 // to be written.

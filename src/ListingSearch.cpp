@@ -111,9 +111,10 @@ std::int64_t largest_pattern(std::int64_t node_slots, std::int64_t adjacency_ent
 ListingSearch::ListingSearch(const AdjacencyList& graph, SizeBounds bounds) : graph_(graph), bounds_(bounds) {
   const std::int64_t slots = graph.node_slots();
   const std::int64_t depth = std::min(largest_pattern(slots, std::int64_t(graph.neighbours.size())),
-                                      std::max<std::int64_t>(bounds.max, 1));
+                                      std::max<std::int64_t>(bounds.most, 1));
   variant_ = slots <= 64 ? 1 : slots <= 128 ? 2 : 0;
   frames_.resize(std::size_t(depth) + 1);
+  lines_by_size_.assign(std::size_t(depth) + 2, 0);
   // Room for a chain of lists as long as the graph, and for copying whole chunks past the last list.
   const std::size_t arena = std::size_t(slots) + graph.neighbours.size() + 64;
   if (variant_ == 0) {
@@ -152,8 +153,9 @@ std::uint64_t ListingSearch::bytes_needed(std::int64_t node_slots, std::int64_t 
   // A label, an arena key, a seen mark and a mark stack entry, or the neighbours as bits.
   const std::uint64_t per_node =
       kLabelBytes + sizeof(std::uint64_t) + 1 + sizeof(std::int32_t) + sizeof(Words);
-  // A frame, and the widest text of a node in the pattern's text and thrice in the block.
-  const std::uint64_t per_depth = sizeof(Frame) + 4 * 12;
+  // A frame, the widest text of a node in the pattern's text and thrice in the block, and a count of
+  // the lines of that size.
+  const std::uint64_t per_depth = sizeof(Frame) + 4 * 12 + sizeof(std::uint64_t);
   return slots * per_node + std::uint64_t(adjacency_entries) * sizeof(std::uint64_t) + depth * per_depth +
          kBlockBytes;
 }
@@ -356,7 +358,7 @@ bool ListingSearch::descend(std::int32_t root, std::span<const std::uint32_t> pa
   enter_root<V>(root);
   std::uint32_t depth = 0;
   for (const std::uint32_t slot : path) {
-    if (slot >= frames_[depth].size || std::int64_t(depth) + 2 > bounds_.max) {
+    if (slot >= frames_[depth].size || std::int64_t(depth) + 2 > bounds_.most) {
       leave<V>(0);
       return false;
     }
@@ -384,7 +386,7 @@ void ListingSearch::give_away(std::uint32_t base, std::uint32_t depth) {
 template <class V>
 std::uint32_t ListingSearch::count_children(std::int32_t root, std::span<const std::uint32_t> path) {
   if (!descend<V>(root, path)) return 0;
-  const bool at_max = std::int64_t(path.size()) + 1 >= bounds_.max;
+  const bool at_max = std::int64_t(path.size()) + 1 >= bounds_.most;
   const std::uint32_t children = at_max ? 0 : frames_[path.size()].size;
   leave<V>(0);
   return children;
@@ -396,8 +398,8 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
   using Key = typename V::Key;
   if (!descend<V>(root, path)) return 0;
   const std::uint32_t base = std::uint32_t(path.size());
-  const std::int64_t min_size = bounds_.min;
-  const std::int64_t max_size = bounds_.max;
+  const std::int64_t min_size = bounds_.least;
+  const std::int64_t max_size = bounds_.most;
   std::uint64_t lines = 0;
   // Locals, not members: stores through char pointers would make the compiler reload members.
   char* out = out_;
@@ -414,8 +416,10 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
   };
 
   Frame* f = &frames_[base];
+  std::uint64_t* const by_size = lines_by_size_.data();
   if (own_line && std::int64_t(base) + 1 >= min_size) {
     ++lines;
+    ++by_size[base + 1];
     if constexpr (kWriting) {
       out = copy_chunks(out, text, f->text_end + 1);
       flush_if_full();
@@ -435,6 +439,7 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
     const bool children_are_leaves = size >= max_size;
     std::uint32_t slot = f->next;
     bool descended = false;
+    std::uint64_t children_written = 0;
     while (slot < end) {
       const Key v = list[slot++];
       if (wanted.load(std::memory_order_relaxed) > 0) [[unlikely]] {
@@ -444,7 +449,7 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
       }
       const std::int32_t node = node_of(v);
       if (write_children) {
-        ++lines;
+        ++children_written;
         if constexpr (kWriting) {
           out = append_line(out, text, text_end, labels[node]);
           flush_if_full();
@@ -458,6 +463,8 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
       descended = true;
       break;
     }
+    lines += children_written;
+    by_size[depth + 2] += children_written;
     if (descended) {
       f = &frames_[++depth];
       continue;

@@ -32,13 +32,8 @@
 #include <span>
 #include <vector>
 
-#include "helpers.h"
-
-// The sizes of the patterns to list. A pattern of max nodes is a leaf of the search.
-struct SizeBounds {
-  std::int64_t min = 1;
-  std::int64_t max = std::numeric_limits<std::int64_t>::max();
-};
+#include "Graph.h"
+#include "SizeCounts.h"
 
 class ListingSearch {
  public:
@@ -76,6 +71,8 @@ class ListingSearch {
   std::uint64_t list_part(const Part& part, const BlockSink& sink);
   // The same, giving work away as splitting says.
   std::uint64_t list_part(const Part& part, const BlockSink& sink, const Splitting& splitting);
+  // The lines listed so far by this search, by the number of nodes of their pattern.
+  std::span<const std::uint64_t> lines_by_size() const { return lines_by_size_; }
   // The number of children of the pattern reached from root by path, 0 past the search.
   std::uint32_t child_count(std::int32_t root, std::span<const std::uint32_t> path);
 
@@ -133,7 +130,8 @@ class ListingSearch {
 
   const AdjacencyList& graph_;
   SizeBounds bounds_;
-  int variant_ = 0;  // 1: Small, 2: Medium, 0: Large
+  std::vector<std::uint64_t> lines_by_size_;  // index: nodes of the pattern
+  int variant_ = 0;                           // 1: Small, 2: Medium, 0: Large
   std::int32_t root_ = 0;
   std::vector<std::uint16_t> short_keys_;  // the arena of candidate lists, Small and Medium
   std::vector<std::uint64_t> long_keys_;   // the arena of candidate lists, Large

@@ -16,6 +16,10 @@
 // and the newly discovered nodes sit on the tops of two stacks whose heights each depth records. The
 // recursion is an explicit stack of frames, so the depth of the search (the size of the largest
 // pattern) does not depend on the process stack.
+//
+// Size bounds: a pattern is listed or counted only when it has at least the least number of nodes,
+// and the searches never grow a pattern past the most. The count line, and the lines by size, count
+// those patterns.
 #pragma once
 
 #include <gmpxx.h>
@@ -31,6 +35,7 @@
 #include "Options.h"
 #include "Output.h"
 #include "PatternCount.h"
+#include "SizeCounts.h"
 
 // The largest node number of the edge list, -1 without edges.
 std::int32_t get_max_node(const EdgeList& edges);
@@ -51,13 +56,18 @@ class Miner {
 
   // Runs the search, completes the output, then prints the count line.
   void process();
-  // Writes every pattern line in search order, completes the output, and returns their number.
+  // Writes every pattern line within the size bounds in search order, completes the output, and
+  // returns their number.
   std::uint64_t enumerate();
+  // The patterns that enumerate() wrote, by size.
+  SizeCounts listed_by_size() const;
   // How count() counts a connected component: by the cheaper road, or by one of them where it can.
   enum class CountRoad { automatic, frontier, search };
-  // The number of patterns, in decimal, without writing any.
+  // The number of patterns within the size bounds, in decimal, without writing any.
   // With stats, reports what the dynamic program did.
   std::string count(CountRoad road = CountRoad::automatic, FrontierStats* stats = nullptr);
+  // The same, size by size. Call one of the two counts once.
+  SizeCounts count_sizes(CountRoad road = CountRoad::automatic, FrontierStats* stats = nullptr);
 
   // The memory the graph of an edge list and its search take at most, checked before anything large
   // is allocated: by node slot, and the rest (by edge line and by level of the deepest pattern).
@@ -75,14 +85,23 @@ class Miner {
     std::int32_t brought_base;  // candidate count before the node added last brought its neighbours
     std::uint32_t exponent;     // this pattern stands for 2^exponent patterns
   };
+  template <class Tally>
   friend class CountingSearch;
 
   void allocate_state();
+  // Adds the count of every component to total: a number (mpz_class) or SizeCounts.
+  template <class Total>
+  void count_components(CountRoad road, FrontierStats* stats, Total& total);
+  template <class Total>
   void count_component(std::span<const std::int32_t> component, CountRoad road, FrontierCounter& frontier,
-                       std::uint64_t memory_budget, FrontierStats* stats, mpz_class& total);
+                       std::uint64_t memory_budget, FrontierStats* stats, Total& total);
   // Counts a component's patterns by the counting search from each of its nodes, ascending, and adds
   // them to total; gives up after step_limit patterns, and then leaves total and the marks as they were.
   bool search_component(std::span<const std::int32_t> roots, std::uint64_t step_limit, mpz_class& total);
+  bool search_component(std::span<const std::int32_t> roots, std::uint64_t step_limit, SizeCounts& total);
+  template <class Tally>
+  bool search_roots(std::span<const std::int32_t> roots, std::uint64_t step_limit, Tally& tally);
+  // Says once a run that the dynamic program gave a component up for memory.
   void note_program_gave_up(std::size_t component_nodes, std::uint64_t memory_budget);
   void see(std::int32_t node);
   void unsee(std::int32_t node);
@@ -98,6 +117,9 @@ class Miner {
   std::vector<std::int32_t> pruned_at_;   // by node: the candidate slot a pruned node left
   std::vector<Frame> frames_;             // one per node of the current pattern
   std::uint64_t steps_left_ = 0;          // patterns the counting search may still visit
+  SizeBounds bounds_;
+  bool by_size_ = false;
+  std::vector<std::uint64_t> listed_by_size_;  // the patterns enumerate() wrote, by size
   PatternOutput output_;
   RunOptions options_;
   bool noted_give_up_ = false;  // the note that the dynamic program gave up is written once a run

@@ -30,6 +30,18 @@ unsigned parse_thread_count(std::string_view value) {
   return threads;
 }
 
+// A pattern size: a whole number from 1 to the largest 32-bit integer, digits only.
+std::int32_t parse_size(std::string_view option, std::string_view value) {
+  std::int32_t size = 0;
+  const char* end = value.data() + value.size();
+  const bool digits = !value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos;
+  if (!digits || std::from_chars(value.data(), end, size).ec != std::errc() || size < 1) {
+    option_error("--" + std::string(option) + " expects a whole number from 1 to 2147483647, got " +
+                 quoted_excerpt(value));
+  }
+  return size;
+}
+
 }  // namespace
 
 std::span<const OptionSpec> known_options() {
@@ -40,6 +52,12 @@ std::span<const OptionSpec> known_options() {
        [](RunOptions& run, std::string_view value) { run.threads = parse_thread_count(value); }},
       {"quiet", "", "write no notes on standard error",
        [](RunOptions& run, std::string_view) { run.quiet = true; }},
+      {"min-size", "N", "CIS: only the patterns of at least N nodes",
+       [](RunOptions& run, std::string_view value) { run.min_size = parse_size("min-size", value); }},
+      {"max-size", "N", "CIS: only the patterns of at most N nodes; the search goes no deeper",
+       [](RunOptions& run, std::string_view value) { run.max_size = parse_size("max-size", value); }},
+      {"by-size", "", "a line \"Size K: COUNT\" for each size of pattern, before the count line",
+       [](RunOptions& run, std::string_view) { run.by_size = true; }},
   };
   return options;
 }
@@ -83,6 +101,11 @@ ParsedCommandLine parse_command_line(std::span<const std::string> args, std::spa
                    std::string(spec->value_placeholder));
     }
     spec->apply(result.options, value);
+  }
+  const RunOptions& run = result.options;
+  if (run.min_size && run.max_size && *run.min_size > *run.max_size) {
+    option_error("--min-size " + std::to_string(*run.min_size) + " is greater than --max-size " +
+                 std::to_string(*run.max_size) + ": no pattern can have both");
   }
   return result;
 }

@@ -4,7 +4,9 @@
 // exactly what it always meant.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,6 +17,10 @@ struct RunOptions {
   std::string output_name;  // OUTPUT_FILE: "" counts only, "-" is standard output
   bool quiet = false;       // no notes on standard error
   unsigned threads = 0;     // 0: one for every CPU this process may run on
+  // CIS: patterns of at least min_size and at most max_size nodes only; absent when not given.
+  std::optional<std::int32_t> min_size = std::nullopt;
+  std::optional<std::int32_t> max_size = std::nullopt;
+  bool by_size = false;  // a line "Size K: COUNT" for each size that has patterns, before the count line
 };
 
 // One long option. A value-taking option has a placeholder for the help text (for example "N");
@@ -38,6 +44,6 @@ struct ParsedCommandLine {
 std::span<const OptionSpec> known_options();
 
 // Takes the options out of args (the arguments after the program name). An unknown option, a
-// missing value, a value given to an option without one, and a value that apply refuses are
-// QuarnErrors naming the option.
+// missing value, a value given to an option without one, a value that apply refuses, and a
+// --min-size above the --max-size are QuarnErrors naming the options.
 ParsedCommandLine parse_command_line(std::span<const std::string> args, std::span<const OptionSpec> options);

@@ -425,6 +425,12 @@ void print_count_line(const std::string& decimal_count) {
   }
 }
 
+void print_lines(std::string_view text) {
+  if (const int error = write_fully(STDOUT_FILENO, text.data(), text.size()); error != 0) {
+    fail("standard output", std::string("cannot write: ") + std::strerror(error));
+  }
+}
+
 void print_count_line(std::uint64_t count) {
   print_count_line(std::to_string(count));
 }

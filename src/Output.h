@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct stat;
@@ -82,6 +83,9 @@ class PatternOutput {
 // of an error message ("; out.txt was left as it was"), or "" when nothing was at stake; clears it.
 // The command line adds it to every error, whatever part of the run failed.
 std::string take_unfinished_output_note();
+
+// Writes whole lines to standard output as the count line is written: the lines that come before it.
+void print_lines(std::string_view text);
 
 // Writes "Patterns: " and the count, then a line end, to standard output.
 void print_count_line(std::uint64_t count);

@@ -126,3 +126,71 @@ class StateTable {
   std::vector<std::uint32_t> used_;
   unsigned shift_ = 64;
 };
+
+// The states of a count by size: each state's count is a row of numbers, the selections that lead
+// to it by their number of nodes. A StateTable maps each key to the number of its row; the rows
+// lie one after another in one array, in the order the states came, all of the length that the
+// table's step needs. The array is kept for the whole count and charged to the budget; the numbers
+// in it are reused (a GMP integer keeps its limbs) rather than freed from step to step.
+template <class Key, class Number>
+class StateRows {
+ public:
+  using Slot = typename StateTable<Key, std::uint32_t>::Slot;
+
+  explicit StateRows(MemoryBudget& budget) : index_(budget), budget_(budget) {}
+  StateRows(const StateRows&) = delete;
+  StateRows& operator=(const StateRows&) = delete;
+  ~StateRows() { budget_.give_back(charged_); }
+
+  std::size_t size() const { return index_.size(); }
+  std::span<const std::uint32_t> used() const { return index_.used(); }
+  Slot& slot(std::uint32_t i) { return index_.slot(i); }
+  void prefetch_slot(std::uint32_t i) const { index_.prefetch_slot(i); }
+  void prefetch(Key key) const { index_.prefetch(key); }
+  void make_room(std::size_t more) { index_.make_room(more); }
+
+  std::uint32_t row_length() const { return row_length_; }
+  // Rows of length numbers from now on; only while the table holds no state.
+  void set_row_length(std::uint32_t length) { row_length_ = length; }
+  const Number* row(std::uint32_t number) const { return rows_.data() + std::size_t(number) * row_length_; }
+
+  // The row of a state, a new row of zeros when the state is new. make_room() must have made room.
+  // Adding a state may move every row.
+  Number* at(Key key) {
+    const std::size_t states_before = index_.size();
+    std::uint32_t& number = index_.at(key);
+    if (index_.size() != states_before) number = new_row();
+    return rows_.data() + std::size_t(number) * row_length_;
+  }
+
+  // Forgets every state; every slot must have been emptied.
+  void forget_used() {
+    index_.forget_used();
+    row_count_ = 0;
+  }
+
+ private:
+  std::uint32_t new_row() {
+    const std::size_t begin = std::size_t(row_count_) * row_length_;
+    const std::size_t end = begin + row_length_;
+    if (end > rows_.size()) grow(end);
+    for (std::size_t i = begin; i < end; ++i) rows_[i] = 0U;
+    return row_count_++;
+  }
+
+  void grow(std::size_t least) {
+    const std::size_t capacity = std::max<std::size_t>({64, least, 2 * rows_.size()});
+    const std::uint64_t bytes = capacity * (sizeof(Number) + kHeapBytes<Number>);
+    budget_.take(bytes);
+    rows_.resize(capacity);
+    budget_.give_back(charged_);
+    charged_ = bytes;
+  }
+
+  StateTable<Key, std::uint32_t> index_;
+  MemoryBudget& budget_;
+  std::uint64_t charged_ = 0;
+  std::vector<Number, LargePageAllocator<Number>> rows_;
+  std::uint32_t row_count_ = 0;
+  std::uint32_t row_length_ = 1;
+};

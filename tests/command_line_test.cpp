@@ -108,6 +108,10 @@ TEST(Usage, ABadOptionIsOneLineOnStandardErrorAndTouchesNothing) {
       {{"CIS", "--version=2", dir.file("g.txt"), dir.file("out.txt")},
        "quarn: --version takes no value, got \"--version=2\"\n"},
       {{"XYZ", "--bad"}, "quarn: unknown option \"--bad\"; quarn --help lists the options\n"},
+      {{"CIS", dir.file("g.txt"), dir.file("out.txt"), "--max-size", "x"},
+       "quarn: --max-size expects a whole number from 1 to 2147483647, got \"x\"\n"},
+      {{"CIS", dir.file("g.txt"), dir.file("out.txt"), "--min-size=3", "--max-size=2"},
+       "quarn: --min-size 3 is greater than --max-size 2: no pattern can have both\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -166,6 +170,61 @@ TEST(CisOutput, ThreeDestinations) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(read_file(dir.file("out.txt")), kCycleLines);
   EXPECT_EQ(read_file(dir.file("g.txt")), kCycle);
+}
+
+// The lines by size come before the count line wherever the patterns go, after the patterns on
+// standard output; with bounds, only the sizes within them are listed and counted.
+TEST(CisOutput, SizesAndBoundsInEveryDestination) {
+  TempDir dir;
+  write_file(dir.file("g.txt"), kCycle);
+  struct Case {
+    std::vector<std::string> options;
+    std::string lines;
+    std::string summary;
+  };
+  const Case cases[] = {
+      {{"--by-size"}, kCycleLines, "Size 1: 4\nSize 2: 4\nSize 3: 4\nSize 4: 1\nPatterns: 13\n"},
+      {{"--min-size", "2", "--max-size=3", "--by-size"},
+       "1 3 \n1 3 4 \n1 2 \n1 2 3 \n1 2 4 \n2 4 \n2 4 3 \n3 4 \n",
+       "Size 2: 4\nSize 3: 4\nPatterns: 8\n"},
+      {{"--max-size", "1"}, "1 \n2 \n3 \n4 \n", "Patterns: 4\n"},
+      {{"--min-size", "4"}, "1 2 3 4 \n", "Patterns: 1\n"},
+      {{"--min-size", "5", "--by-size"}, "", "Patterns: 0\n"},
+      {{"--max-size", "90", "--by-size"},
+       kCycleLines,
+       "Size 1: 4\nSize 2: 4\nSize 3: 4\nSize 4: 1\nPatterns: 13\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.options));
+    std::vector<std::string> args = {"CIS", dir.file("g.txt")};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    RunResult run = run_quarn(args);
+    EXPECT_EQ(run.out, c.summary);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+
+    args.push_back("-");
+    run = run_quarn(args);
+    EXPECT_EQ(run.out, c.lines + c.summary);
+    EXPECT_EQ(run.status, 0);
+
+    args.back() = dir.file("out.txt");
+    run = run_quarn(args);
+    EXPECT_EQ(run.out, c.summary);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(read_file(dir.file("out.txt")), c.lines);
+  }
+}
+
+TEST(CisOutput, SizesOfZacharysKarateClub) {
+  // Sizes 3 to 9 as an independent counter gives them; sizes 1 and 2 are the nodes and the edges.
+  const std::string karate = std::string(QUARN_SOURCE_DIR) + "/examples/karate.txt";
+  const RunResult run = run_quarn({"CIS", karate, "--by-size", "--max-size", "9"});
+  EXPECT_EQ(run.out,
+            "Size 1: 34\nSize 2: 78\nSize 3: 438\nSize 4: 2363\nSize 5: 11740\nSize 6: 54185\n"
+            "Size 7: 230202\nSize 8: 880772\nSize 9: 2981271\nPatterns: 4161083\n");
+  const RunResult all = run_quarn({"CIS", karate, "--by-size"});
+  EXPECT_EQ(all.out.substr(all.out.size() - 44), "Size 33: 33\nSize 34: 1\nPatterns: 3923410433\n");
 }
 
 TEST(CisOutput, RefusesToOverwriteTheGraphFile) {
@@ -564,6 +623,42 @@ TEST(Mcs, WorkedExampleWithEachSupportAndSize) {
         run_quarn({"MCS", kMcsGraph, kMcsAttributes, c.min_sup, c.min_graph_size, dir.file("out.txt")});
     EXPECT_EQ(filed.out, count_line);
     EXPECT_EQ(read_file(dir.file("out.txt")), c.lines);
+  }
+}
+
+TEST(Mcs, SizesButNoSizeBounds) {
+  TempDir dir;
+  const RunResult console = run_quarn({"MCS", kMcsGraph, kMcsAttributes, "1", "1", "-", "--by-size"});
+  EXPECT_EQ(console.out, "1 2 3 4 \n1 2 4 5 \nSize 4: 2\nPatterns: 2\n");
+  EXPECT_EQ(console.status, 0);
+  const RunResult counted = run_quarn({"--by-size", "MCS", kMcsGraph, kMcsAttributes, "3", "1"});
+  EXPECT_EQ(counted.out, "Size 2: 1\nPatterns: 1\n");
+  const RunResult none = run_quarn({"--by-size", "MCS", kMcsGraph, kMcsAttributes, "4", "1"});
+  EXPECT_EQ(none.out, "Patterns: 0\n");
+
+  write_file(dir.file("out.txt"), "old");
+  struct Case {
+    std::vector<std::string> options;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"--min-size", "2"},
+       "quarn: --min-size applies to CIS only; MCS takes the least size of a pattern as MIN_GRAPH_SIZE\n"},
+      {{"--max-size=3"},
+       "quarn: --max-size applies to CIS only; MCS takes the least size of a pattern as MIN_GRAPH_SIZE\n"},
+      {{"--max-size=3", "--min-size=1", "--by-size"},
+       "quarn: --min-size and --max-size apply to CIS only; MCS takes the least size of a pattern as "
+       "MIN_GRAPH_SIZE\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.options));
+    std::vector<std::string> args = {"MCS", kMcsGraph, kMcsAttributes, "1", "1", dir.file("out.txt")};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const RunResult run = run_quarn(args);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(read_file(dir.file("out.txt")), "old");
   }
 }
 

@@ -24,7 +24,7 @@ Listed list_to_file(const std::string& edges, unsigned threads, SizeBounds bound
   Listed listed;
   PatternOutput output;
   output.open(dir.file("out.txt"), {});
-  listed.count = list_patterns(graph, bounds, threads, output);
+  listed.count = list_patterns(graph, bounds, threads, output).lines;
   output.finish();
   listed.lines = read_file(dir.file("out.txt"));
   return listed;
@@ -58,7 +58,7 @@ TEST(ListingRun, OneLargeRootIsSharedAndBoundsHold) {
     wheel += "1 " + std::to_string(u) + "\n" + std::to_string(u) + " " + std::to_string(u == 22 ? 2 : u + 1) +
              "\n";
   for (const SizeBounds bounds : {SizeBounds{}, SizeBounds{3, 6}, SizeBounds{1, 1}}) {
-    SCOPED_TRACE(std::to_string(bounds.min) + " to " + std::to_string(bounds.max));
+    SCOPED_TRACE(std::to_string(bounds.least) + " to " + std::to_string(bounds.most));
     const Listed one = list_to_file(wheel, 1, bounds);
     for (const unsigned threads : {2u, 4u, 8u}) {
       const Listed many = list_to_file(wheel, threads, bounds);

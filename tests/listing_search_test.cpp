@@ -55,7 +55,7 @@ Enumeration within(const Enumeration& all, SizeBounds bounds) {
   Enumeration kept;
   for (const std::string& line : split_lines(all.lines)) {
     const std::int64_t size = size_of_line(line);
-    if (size < bounds.min || size > bounds.max) continue;
+    if (size < bounds.least || size > bounds.most) continue;
     kept.lines += line + "\n";
     ++kept.count;
   }
@@ -220,7 +220,7 @@ TEST(ListingSearch, DeepPathsAndLongCandidateLists) {
 }
 
 TEST(ListingSearch, SizeBoundsKeepTheLinesWithinThemInOrder) {
-  const SizeBounds bounds[] = {{1, 1}, {1, 2},   {2, 3}, {3, 3}, {4, SizeBounds{}.max},
+  const SizeBounds bounds[] = {{1, 1}, {1, 2},   {2, 3}, {3, 3}, {4, SizeBounds::kNoMost},
                                {2, 5}, {6, 100}, {5, 4}, {0, 2}};
   std::mt19937 random(99);
   for (int trial = 0; trial < trials(120); ++trial) {
@@ -230,7 +230,7 @@ TEST(ListingSearch, SizeBoundsKeepTheLinesWithinThemInOrder) {
     SCOPED_TRACE(edge_text(edges));
     const Enumeration all = PlainMiner(edges).run();
     for (const SizeBounds& b : bounds) {
-      SCOPED_TRACE("sizes " + std::to_string(b.min) + " to " + std::to_string(b.max));
+      SCOPED_TRACE("sizes " + std::to_string(b.least) + " to " + std::to_string(b.most));
       const Enumeration expected = within(all, b);
       const Enumeration got = list(edges, b);
       ASSERT_EQ(got.lines, expected.lines);
@@ -416,7 +416,7 @@ TEST(ListingSearch, PartsGivenAwayJoinedInOrderGiveTheWholeListing) {
                               : trial % 5 == 1 ? SizeBounds{4, 7}
                                                : SizeBounds{};
     const AdjacencyList graph = graph_of(edges);
-    if (bounds.min == 1 && bounds.max == SizeBounds{}.max) {
+    if (bounds.least == 1 && bounds.most == SizeBounds::kNoMost) {
       ASSERT_EQ(list(graph).lines, PlainMiner(edges).run().lines);
     }
     parts += expect_split_listings_join(graph, bounds, random);
@@ -518,7 +518,7 @@ TEST(ListingSearch, PartsGivenAwayDeepInTheSearch) {
   };
   const Case cases[] = {
       {"deep path, all sizes", deep, {}, 4},
-      {"deep path, sizes from 1,990", deep, {1990, SizeBounds{}.max}, 4},
+      {"deep path, sizes from 1,990", deep, {1990, SizeBounds::kNoMost}, 4},
       {"deep path, sizes 1,995 to 2,003", deep, {1995, 2003}, 4},
       {"path from its middle", middle, {}, 1},
       {"path from its middle, sizes 100 to 140", middle, {100, 140}, 2},

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <map>
 #include <numeric>
 #include <random>
 #include <sstream>
@@ -169,6 +170,105 @@ TEST(CisLimits, TheMemoryCheckCoversWhatTheRunTakes) {
     const RunResult run = run_quarn(args);
     EXPECT_EQ(run.out, "Patterns: " + std::to_string(3 * kPairs) + "\n");
     EXPECT_LE(run.peak_bytes, need.node_bytes + need.other_bytes + kEveryProcess);
+  }
+}
+
+// A line's size: the node numbers on it, each followed by a space.
+int size_of(std::string_view line) {
+  return int(std::count(line.begin(), line.end(), ' '));
+}
+
+// The lines of a listing, each without its line end.
+std::vector<std::string_view> lines_of(const std::string& text) {
+  std::vector<std::string_view> lines;
+  for (std::size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1) {
+    lines.push_back(std::string_view(text).substr(begin, end - begin));
+  }
+  return lines;
+}
+
+struct BoundedListing {
+  std::string lines;
+  std::uint64_t count = 0;
+  std::string by_size;  // the tally's lines
+};
+
+BoundedListing enumerate_within(const std::string& text, int least, int most) {
+  TempDir dir;
+  RunOptions options{dir.file("out.txt")};
+  options.min_size = least;
+  options.max_size = most;
+  BoundedListing result;
+  {
+    Miner miner(edges_of(text), "g.txt", options);
+    result.count = miner.enumerate();
+    result.by_size = miner.listed_by_size().lines();
+  }
+  result.lines = read_file(dir.file("out.txt"));
+  return result;
+}
+
+// The lines of a listing within size bounds, in their order, and their tally by size.
+BoundedListing expected_within(const std::vector<std::string_view>& lines, int least, int most) {
+  BoundedListing expected;
+  std::map<int, std::uint64_t> by_size;
+  for (const std::string_view line : lines) {
+    const int size = size_of(line);
+    if (size < least || size > most) continue;
+    expected.lines += line;
+    expected.lines += '\n';
+    ++expected.count;
+    ++by_size[size];
+  }
+  for (const auto& [size, count] : by_size) {
+    expected.by_size += "Size " + std::to_string(size) + ": " + std::to_string(count) + "\n";
+  }
+  return expected;
+}
+
+TEST(Cis, SizeBoundsOnTheWorkedExample) {
+  struct Case {
+    int least;
+    int most;
+    std::string lines;
+    std::string by_size;
+  };
+  const Case cases[] = {
+      {1, 1, "1 \n2 \n3 \n4 \n", "Size 1: 4\n"},
+      {2, 3, "1 3 \n1 3 4 \n1 2 \n1 2 3 \n1 2 4 \n2 4 \n2 4 3 \n3 4 \n", "Size 2: 4\nSize 3: 4\n"},
+      {4, 4, "1 2 3 4 \n", "Size 4: 1\n"},
+      {3, 9, "1 3 4 \n1 2 3 \n1 2 3 4 \n1 2 4 \n2 4 3 \n", "Size 3: 4\nSize 4: 1\n"},
+      {5, 9, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.least) + " to " + std::to_string(c.most));
+    const BoundedListing result = enumerate_within("1 3\n1 2\n2 4\n3 4\n", c.least, c.most);
+    EXPECT_EQ(result.lines, c.lines);
+    EXPECT_EQ(result.count, split_lines(c.lines).size());
+    EXPECT_EQ(result.by_size, c.by_size);
+  }
+}
+
+TEST(Cis, SizeBoundsKeepTheLinesOfTheFullListingInOrder) {
+  std::mt19937 random(1208);
+  for (int trial = 0; trial < 400; ++trial) {
+    const EdgeVector edges =
+        trial < 350 ? random_simple_graph(random, 12) : random_simple_graph(random, 30, 0.12);
+    SCOPED_TRACE(edge_text(edges));
+    const std::string listing = PlainMiner(edges).run().lines;
+    const std::vector<std::string_view> full = lines_of(listing);
+    int largest = 1;
+    for (const std::string_view line : full) largest = std::max(largest, size_of(line));
+    std::uniform_int_distribution<int> size(1, largest + 1);
+    int least = size(random);
+    int most = trial % 3 == 0 ? least : size(random);  // now and then one size alone
+    if (least > most) std::swap(least, most);
+    SCOPED_TRACE(std::to_string(least) + " to " + std::to_string(most));
+    const BoundedListing expected = expected_within(full, least, most);
+    const BoundedListing got = enumerate_within(edge_text(edges), least, most);
+    ASSERT_EQ(got.lines, expected.lines);
+    ASSERT_EQ(got.count, expected.count);
+    ASSERT_EQ(got.by_size, expected.by_size);
   }
 }
 

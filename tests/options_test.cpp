@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "helpers.h"
 #include "test_support.h"
 
@@ -96,6 +98,64 @@ TEST(Options, KnownOptionsHaveDistinctNamesAndDescriptions) {
   }
   EXPECT_NE(std::count(names.begin(), names.end(), "help"), 0);
   EXPECT_NE(std::count(names.begin(), names.end(), "version"), 0);
+}
+
+ParsedCommandLine parse_known(const Args& args) {
+  return parse_command_line(args, known_options());
+}
+
+TEST(Options, SizeBoundsAndSizes) {
+  struct Case {
+    Args args;
+    std::optional<std::int32_t> least;
+    std::optional<std::int32_t> most;
+    bool by_size;
+  };
+  const Case cases[] = {
+      {{"CIS", "g.txt"}, std::nullopt, std::nullopt, false},
+      {{"CIS", "g.txt", "--min-size", "3", "--max-size=8", "--by-size"}, 3, 8, true},
+      {{"--max-size", "1", "CIS", "g.txt"}, std::nullopt, 1, false},
+      {{"CIS", "--min-size=4", "--max-size", "4", "g.txt"}, 4, 4, false},  // one size alone
+      {{"--by-size", "MCS"}, std::nullopt, std::nullopt, true},
+      {{"--max-size", "007"}, std::nullopt, 7, false},
+      {{"--max-size", "2147483647", "--min-size", "2147483647"}, 2147483647, 2147483647, false},
+      {{"--max-size", "2", "--max-size", "9", "--min-size", "5"}, 5, 9, false},  // the last value counts
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const RunOptions options = parse_known(c.args).options;
+    EXPECT_EQ(options.min_size, c.least);
+    EXPECT_EQ(options.max_size, c.most);
+    EXPECT_EQ(options.by_size, c.by_size);
+  }
+}
+
+TEST(Options, RefusesSizesThatAreNotPatternSizes) {
+  struct Case {
+    Args args;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{"--max-size", "x"}, "--max-size expects a whole number from 1 to 2147483647, got \"x\""},
+      {{"--max-size", "0"}, "--max-size expects a whole number from 1 to 2147483647, got \"0\""},
+      {{"--min-size=-2"}, "--min-size expects a whole number from 1 to 2147483647, got \"-2\""},
+      {{"--min-size", "+3"}, "--min-size expects a whole number from 1 to 2147483647, got \"+3\""},
+      {{"--min-size", "3abc"}, "--min-size expects a whole number from 1 to 2147483647, got \"3abc\""},
+      {{"--min-size", " 3"}, "--min-size expects a whole number from 1 to 2147483647, got \" 3\""},
+      {{"--max-size="}, "--max-size expects a whole number from 1 to 2147483647, got \"\""},
+      {{"--max-size", "2147483648"},
+       "--max-size expects a whole number from 1 to 2147483647, got \"2147483648\""},
+      {{"CIS", "g.txt", "--max-size"}, "--max-size expects a value: --max-size N"},
+      {{"--by-size=yes"}, "--by-size takes no value, got \"--by-size=yes\""},
+      {{"--min-size", "5", "--max-size", "3"},
+       "--min-size 5 is greater than --max-size 3: no pattern can have both"},
+      {{"--max-size", "3", "CIS", "--min-size", "5"},
+       "--min-size 5 is greater than --max-size 3: no pattern can have both"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    EXPECT_EQ(error_of([&] { parse_known(c.args); }), c.error);
+  }
 }
 
 }  // namespace
