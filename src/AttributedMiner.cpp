@@ -8,6 +8,8 @@
 #include "ByteSource.h"
 #include "Memory.h"
 #include "NodeNumbering.h"
+#include "PartPlan.h"
+#include "SearchShapes.h"
 #include "helpers.h"
 
 AttributedMiner::AttributedMiner(int argc, char** argv)
@@ -22,7 +24,8 @@ AttributedMiner::AttributedMiner(const std::string& graph_path, const std::strin
       attributes_(read_attr(attributes_path)),
       min_sup_(thresholds.min_sup),
       min_graph_size_(thresholds.min_graph_size),
-      by_size_(options.by_size) {
+      by_size_(options.by_size),
+      part_(options.part) {
   NodeNumbering numbering;
   {
     // The edge list is released once the graph is built.
@@ -57,7 +60,8 @@ AttributedMiner::AttributedMiner(AttributeTable attributes, const std::vector<Ed
       min_sup_(thresholds.min_sup),
       min_graph_size_(thresholds.min_graph_size),
       layout_(layout),
-      by_size_(options.by_size) {
+      by_size_(options.by_size),
+      part_(options.part) {
   build_graph(edges);
   output_.open(options.output_name, {});
 }
@@ -132,11 +136,19 @@ std::uint64_t AttributedMiner::enumerate() {
   // A negative MIN_GRAPH_SIZE exceeds every pattern size: nothing can be reported.
   if (min_graph_size_ >= 0) {
     const SearchGraph graph(graph_, attributes_, min_sup_, layout_);
+    const std::vector<std::int32_t> all_roots = roots();
+    PartPieces part;
+    if (part_) {
+      AttributedShape shape(graph, min_graph_size_);
+      part = plan_part(shape, all_roots, *part_);
+    } else {
+      part.runs.push_back({0, all_roots.size(), {}});
+    }
+    JobBoard::NextPiece next = next_piece_of(part, all_roots);
     if (threads_ > 1) {
-      patterns = enumerate_on_threads(graph);
+      patterns = enumerate_on_threads(graph, std::move(next));
     } else {
       Search search(graph);
-      const JobBoard::NextPiece next = root_pieces();
       for (Piece piece; next(piece);) {
         if (output_.enabled()) {
           search_piece(piece, search, &output_, nullptr);
@@ -152,20 +164,19 @@ std::uint64_t AttributedMiner::enumerate() {
   return patterns;
 }
 
-JobBoard::NextPiece AttributedMiner::root_pieces() {
-  return [this, root = std::int32_t{1}](Piece& piece) mutable {
-    while (root <= attributes_.rows && attributes_.ones(root) < min_sup_) ++root;
-    if (root > attributes_.rows) return false;
-    piece = Piece{root++, {}, 0, UINT32_MAX, true};
-    return true;
-  };
+std::vector<std::int32_t> AttributedMiner::roots() const {
+  std::vector<std::int32_t> roots;
+  for (std::int32_t root = 1; root <= attributes_.rows; ++root) {
+    if (attributes_.ones(root) >= min_sup_) roots.push_back(root);
+  }
+  return roots;
 }
 
-std::uint64_t AttributedMiner::enumerate_on_threads(const SearchGraph& graph) {
+std::uint64_t AttributedMiner::enumerate_on_threads(const SearchGraph& graph, JobBoard::NextPiece next) {
   JobBoard::WriteBlock write_block;
   if (output_.enabled())
     write_block = [this](const char* data, std::size_t size) { output_.write_block(data, size); };
-  JobBoard board(threads_, root_pieces(), write_block, {});
+  JobBoard board(threads_, std::move(next), write_block, {});
   std::atomic<std::uint64_t> patterns{0};
   std::mutex tally_mutex;
   board.run([&](JobBoard::Worker& worker) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,9 +97,9 @@ class AttributedMiner {
   void report(Search& search, Out* out);
   // Offers the candidates not yet tried of the shallowest pattern that has some, as a new piece.
   static void offer_work(const Piece& piece, Search& search, JobBoard::Worker& worker);
-  // The roots of the search, one piece each: the nodes with at least min_sup attributes.
-  JobBoard::NextPiece root_pieces();
-  std::uint64_t enumerate_on_threads(const SearchGraph& graph);
+  // The roots of the search in order: the nodes with at least min_sup attributes.
+  std::vector<std::int32_t> roots() const;
+  std::uint64_t enumerate_on_threads(const SearchGraph& graph, JobBoard::NextPiece next);
 
   // Extends the pattern at depth by its next candidate that is not covered; returns false when none
   // is left.
@@ -111,6 +112,7 @@ class AttributedMiner {
   std::int32_t min_graph_size_ = 0;
   RowLayout layout_ = RowLayout::automatic;
   bool by_size_ = false;
+  std::optional<PartChoice> part_;  // only this part of the search (see PartPlan.h)
   std::vector<std::uint64_t> reported_by_size_;  // summed over the searches
   PatternOutput output_;
 };

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "JobBoard.h"
+#include "PartPlan.h"
+#include "SearchShapes.h"
 
 namespace {
 
@@ -46,23 +48,15 @@ std::uint64_t listing_bytes_needed(std::int64_t node_slots, std::int64_t adjacen
   return threads * (search + JobBoard::bytes_per_worker(kLimits));
 }
 
-Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads,
-                      PatternOutput& output) {
-  if (threads <= 1) return list_on_one_thread(graph, bounds, output);
+namespace {
 
-  std::int32_t next_root = 1;
-  const std::int64_t roots = graph.node_slots();
+// Lists the pieces that next hands out, in order, on several threads.
+Listing list_on_threads(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output,
+                        JobBoard::NextPiece next) {
   JobBoard::WriteBlock write_block;
   if (output.enabled())
     write_block = [&output](const char* data, std::size_t size) { output.write_block(data, size); };
-  JobBoard board(
-      threads,
-      [&](Piece& piece) {
-        if (next_root >= roots) return false;
-        piece = Piece{next_root++, {}, 0, UINT32_MAX, true};
-        return true;
-      },
-      write_block, kLimits);
+  JobBoard board(threads, std::move(next), write_block, kLimits);
   Listing listing;
   std::mutex listing_mutex;
   board.run([&](JobBoard::Worker& worker) {
@@ -80,4 +74,42 @@ Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned th
     add_lines(search, listing);
   });
   return listing;
+}
+
+// Lists one part of the whole listing.
+Listing list_part_of_run(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output,
+                         PartChoice choice) {
+  std::vector<std::int32_t> roots(std::size_t(std::max<std::int64_t>(graph.node_slots() - 1, 0)));
+  for (std::size_t i = 0; i < roots.size(); ++i) roots[i] = std::int32_t(i + 1);
+  PartPieces part;
+  {
+    ListingShape shape(graph, bounds);
+    part = plan_part(shape, roots, choice);
+  }
+  if (threads > 1) return list_on_threads(graph, bounds, threads, output, next_piece_of(part, roots));
+  ListingSearch search(graph, bounds);
+  ListingSearch::BlockSink sink;
+  // Pieces can be small: their blocks are gathered before they are written.
+  if (output.enabled())
+    sink = [&output](std::span<const char> block) { output.write(block.data(), block.size()); };
+  Listing listing;
+  const JobBoard::NextPiece next = next_piece_of(part, roots);
+  for (Piece piece; next(piece);) listing.lines += search.list_part(part_of(piece), sink);
+  add_lines(search, listing);
+  return listing;
+}
+
+}  // namespace
+
+Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output,
+                      const std::optional<PartChoice>& part) {
+  if (part) return list_part_of_run(graph, bounds, threads, output, *part);
+  if (threads <= 1) return list_on_one_thread(graph, bounds, output);
+  std::int32_t next_root = 1;
+  const std::int64_t roots = graph.node_slots();
+  return list_on_threads(graph, bounds, threads, output, [&](Piece& piece) {
+    if (next_root >= roots) return false;
+    piece = Piece{next_root++, {}, 0, UINT32_MAX, true};
+    return true;
+  });
 }

@@ -208,6 +208,19 @@ std::uint32_t ListingSearch::child_count(std::int32_t root, std::span<const std:
   }
 }
 
+void ListingSearch::walk_down(std::int32_t root, std::span<const std::uint32_t> path, const PickChild& pick,
+                              std::vector<WalkStep>& steps) {
+  if (root < 1 || root >= graph_.node_slots()) return;
+  switch (variant_) {
+    case 1:
+      return walk<Small>(root, path, pick, steps);
+    case 2:
+      return walk<Medium>(root, path, pick, steps);
+    default:
+      return walk<Large>(root, path, pick, steps);
+  }
+}
+
 std::uint64_t ListingSearch::dispatch(std::int32_t root, std::span<const std::uint32_t> path,
                                       std::uint32_t first_child, std::uint32_t last_child, bool own_line,
                                       const BlockSink& sink) {
@@ -390,6 +403,33 @@ std::uint32_t ListingSearch::count_children(std::int32_t root, std::span<const s
   const std::uint32_t children = at_max ? 0 : frames_[path.size()].size;
   leave<V>(0);
   return children;
+}
+
+template <class V>
+void ListingSearch::walk(std::int32_t root, std::span<const std::uint32_t> path, const PickChild& pick,
+                         std::vector<WalkStep>& steps) {
+  using Key = typename V::Key;
+  if (!descend<V>(root, path)) return;
+  const std::vector<Key>& keys = arena<Key>();
+  walk_nodes_.assign(1, root);
+  for (std::uint32_t k = 0; k < path.size(); ++k) {
+    walk_nodes_.push_back(node_of(keys[frames_[k].list + frames_[k].next - 1]));
+  }
+  for (std::uint32_t depth = std::uint32_t(path.size());; ++depth) {
+    const Frame& f = frames_[depth];
+    const std::uint32_t children = std::int64_t(depth) + 1 >= bounds_.most ? 0 : f.size;
+    steps.push_back({children, f.text_end + 1});
+    if (children == 0 || std::int64_t(depth) + 2 >= bounds_.most) break;
+    const std::size_t pattern_size = walk_nodes_.size();
+    for (std::uint32_t slot = 0; slot < children; ++slot) walk_nodes_.push_back(node_of(keys[f.list + slot]));
+    const std::span<const std::int32_t> nodes(walk_nodes_);
+    const std::uint32_t slot = pick(WalkView{nodes.first(pattern_size), nodes.subspan(pattern_size)});
+    if (slot >= children) break;
+    walk_nodes_.resize(pattern_size);
+    walk_nodes_.push_back(node_of(keys[f.list + slot]));
+    enter_child<V>(depth, slot);
+  }
+  leave<V>(0);
 }
 
 template <class V, bool kWriting>

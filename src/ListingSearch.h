@@ -76,6 +76,26 @@ class ListingSearch {
   // The number of children of the pattern reached from root by path, 0 past the search.
   std::uint32_t child_count(std::int32_t root, std::span<const std::uint32_t> path);
 
+  // One pattern met by walk_down: its number of children, and the length of its line.
+  struct WalkStep {
+    std::uint32_t children = 0;
+    std::uint32_t line_bytes = 0;
+  };
+  // What walk_down shows of a pattern before it goes down from it.
+  struct WalkView {
+    std::span<const std::int32_t> pattern;   // its nodes in the order they joined, the root first
+    std::span<const std::int32_t> children;  // the node each child adds, by slot
+  };
+  // Chooses the slot of the child to go down to; kStopWalk ends the walk.
+  using PickChild = std::function<std::uint32_t(const WalkView& view)>;
+  static constexpr std::uint32_t kStopWalk = std::numeric_limits<std::uint32_t>::max();
+  // For estimates of the work below a pattern: from the pattern reached from root by path, goes down
+  // to the child that pick chooses until pick stops, or a pattern without children, or one whose
+  // children have the most size (the search lists those without entering them). Appends a step for
+  // each pattern on the way, the first one's first; none when the path leaves the search.
+  void walk_down(std::int32_t root, std::span<const std::uint32_t> path, const PickChild& pick,
+                 std::vector<WalkStep>& steps);
+
   // Bytes the search allocates for a graph of these sizes, before any arena growth.
   static std::uint64_t bytes_needed(std::int64_t node_slots, std::int64_t adjacency_entries);
 
@@ -117,6 +137,9 @@ class ListingSearch {
   template <class V>
   std::uint32_t count_children(std::int32_t root, std::span<const std::uint32_t> path);
   template <class V>
+  void walk(std::int32_t root, std::span<const std::uint32_t> path, const PickChild& pick,
+            std::vector<WalkStep>& steps);
+  template <class V>
   void enter_root(std::int32_t root);
   template <class V>
   void enter_child(std::uint32_t depth, std::uint32_t slot);
@@ -148,4 +171,5 @@ class ListingSearch {
   char* out_limit_ = nullptr;
   const BlockSink* sink_ = nullptr;
   const Splitting* splitting_ = nullptr;  // of the part being listed, if it may give work away
+  std::vector<std::int32_t> walk_nodes_;  // walk_down's: the pattern's nodes, then its children's
 };

@@ -116,7 +116,8 @@ void Miner::allocate_state() {
 }
 
 void Miner::process() {
-  if (output_.enabled()) {
+  // A part counts what it would list: the same pieces, by the listing search without writing.
+  if (output_.enabled() || options_.part) {
     const std::uint64_t patterns = enumerate();
     if (by_size_) print_lines(listed_by_size().lines());
     print_count_line(patterns);
@@ -356,7 +357,7 @@ class CountingSearch {
 };
 
 std::uint64_t Miner::enumerate() {
-  const Listing listing = list_patterns(graph_, bounds_, threads_, output_);
+  const Listing listing = list_patterns(graph_, bounds_, threads_, output_, options_.part);
   listed_by_size_ = listing.by_size;
   output_.finish();
   return listing.lines;

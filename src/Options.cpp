@@ -42,6 +42,24 @@ std::int32_t parse_size(std::string_view option, std::string_view value) {
   return size;
 }
 
+// A part: "I/N", two whole numbers in digits, 1 <= I <= N <= kMostParts.
+PartChoice parse_part(std::string_view value) {
+  const std::size_t slash = value.find('/');
+  auto number = [](std::string_view digits, std::uint32_t& out) {
+    const char* end = digits.data() + digits.size();
+    return !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos &&
+           std::from_chars(digits.data(), end, out).ec == std::errc() && out >= 1 &&
+           out <= PartChoice::kMostParts;
+  };
+  PartChoice part;
+  if (slash == std::string_view::npos || !number(value.substr(0, slash), part.index) ||
+      !number(value.substr(slash + 1), part.count) || part.index > part.count) {
+    option_error("--part expects I/N, the I-th of N parts, with 1 <= I <= N <= " +
+                 std::to_string(PartChoice::kMostParts) + ", got " + quoted_excerpt(value));
+  }
+  return part;
+}
+
 }  // namespace
 
 std::span<const OptionSpec> known_options() {
@@ -58,6 +76,8 @@ std::span<const OptionSpec> known_options() {
        [](RunOptions& run, std::string_view value) { run.max_size = parse_size("max-size", value); }},
       {"by-size", "", "a line \"Size K: COUNT\" for each size of pattern, before the count line",
        [](RunOptions& run, std::string_view) { run.by_size = true; }},
+      {"part", "I/N", "only the I-th of N parts of the run, to join in order (see README.md)",
+       [](RunOptions& run, std::string_view value) { run.part = parse_part(value); }},
   };
   return options;
 }

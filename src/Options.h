@@ -12,6 +12,13 @@
 #include <string_view>
 #include <vector>
 
+// One of the parts a run is split into: the index-th of count (1 <= index <= count <= kMostParts).
+struct PartChoice {
+  static constexpr std::uint32_t kMostParts = 10000;
+  std::uint32_t index = 1;
+  std::uint32_t count = 1;
+};
+
 // What a run is asked to do besides its positional arguments.
 struct RunOptions {
   std::string output_name;  // OUTPUT_FILE: "" counts only, "-" is standard output
@@ -21,6 +28,7 @@ struct RunOptions {
   std::optional<std::int32_t> min_size = std::nullopt;
   std::optional<std::int32_t> max_size = std::nullopt;
   bool by_size = false;  // a line "Size K: COUNT" for each size that has patterns, before the count line
+  std::optional<PartChoice> part = std::nullopt;  // only this part of the run's patterns
 };
 
 // One long option. A value-taking option has a placeholder for the help text (for example "N");
