@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "Graph.h"
+#include "ShortList.h"
 #include "SizeCounts.h"
 
 class ListingSearch {
@@ -60,9 +61,14 @@ class ListingSearch {
     std::function<bool(Part&& part)> offer;         // true: the part is taken; this search must leave it out
   };
 
+  // Which code builds candidate lists: the fastest this build has (short lists in a register where
+  // ShortList.h is compiled in), or the general code alone, which every build has (for tests).
+  enum class ListCode { fastest, general };
+
   // The search reads the graph where it is: it must outlive the search.
-  explicit ListingSearch(const AdjacencyList& graph, SizeBounds bounds = {});
-  ListingSearch(AdjacencyList&& graph, SizeBounds bounds = {}) = delete;
+  explicit ListingSearch(const AdjacencyList& graph, SizeBounds bounds = {},
+                         ListCode code = ListCode::fastest);
+  ListingSearch(AdjacencyList&& graph, SizeBounds bounds = {}, ListCode code = ListCode::fastest) = delete;
 
   // Lists every root's patterns within the bounds, and returns their number. Without a sink, only
   // counts them.
@@ -118,12 +124,20 @@ class ListingSearch {
   std::uint32_t count_children(std::int32_t root, std::span<const std::uint32_t> path);
   template <class V>
   void enter_root(std::int32_t root);
+  template <class Key>
+  struct Tables;
+  template <class Key>
+  Tables<Key> tables();
   template <class V>
-  void enter_child(std::uint32_t depth, std::uint32_t slot);
+  void enter_child(Tables<typename V::Key>& t, std::uint32_t depth, std::uint32_t slot);
+  template <class V>
+  void build_list(const Frame& f, Frame& child, std::uint32_t slot);
+  template <class V>
+  bool build_short_list(const Tables<typename V::Key>& t, const Frame& f, Frame& child, std::uint32_t slot);
   template <class V>
   void leave(std::uint32_t depth);
   template <class V>
-  bool brings_candidates(const Frame& f, std::int32_t node) const;
+  bool brings_candidates(const Tables<typename V::Key>& t, const Frame& f, std::int32_t node) const;
   template <class Key>
   std::vector<Key>& arena();
   void flush();
@@ -140,6 +154,8 @@ class ListingSearch {
   std::vector<std::int32_t> marks_;
   std::uint32_t mark_count_ = 0;
   std::vector<Words> neighbour_bits_;  // Small and Medium
+  std::vector<short_list::Neighbours>
+      short_neighbours_;  // Small and Medium, where short lists are compiled in
   Words above_root_{};
   std::vector<std::array<char, 16>> labels_;  // "node \n", its length without the line end in byte 15
   std::vector<char> text_;

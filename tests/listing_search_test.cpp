@@ -9,6 +9,7 @@
 #include <random>
 
 #include "ListingSearch.h"
+#include "ShortList.h"
 #include "reference_cis.h"
 #include "test_support.h"
 
@@ -34,16 +35,18 @@ AdjacencyList graph_of(const EdgeVector& edges) {
   return build_simple_graph(list, max_node);
 }
 
-Enumeration list(const AdjacencyList& graph, SizeBounds bounds = {}) {
+using ListCode = ListingSearch::ListCode;
+
+Enumeration list(const AdjacencyList& graph, SizeBounds bounds = {}, ListCode code = ListCode::fastest) {
   Enumeration result;
-  ListingSearch search(graph, bounds);
+  ListingSearch search(graph, bounds, code);
   result.count =
       search.list_all([&](std::span<const char> block) { result.lines.append(block.data(), block.size()); });
   return result;
 }
 
-Enumeration list(const EdgeVector& edges, SizeBounds bounds = {}) {
-  return list(graph_of(edges), bounds);
+Enumeration list(const EdgeVector& edges, SizeBounds bounds = {}, ListCode code = ListCode::fastest) {
+  return list(graph_of(edges), bounds, code);
 }
 
 std::int64_t size_of_line(const std::string& line) {
@@ -119,14 +122,19 @@ TEST(ListingSearch, WorkedExamples) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(edge_text(c.edges));
-    const Enumeration got = list(c.edges);
-    EXPECT_EQ(got.lines, c.lines);
-    EXPECT_EQ(got.count, split_lines(c.lines).size());
+    for (const ListCode code : {ListCode::fastest, ListCode::general}) {
+      const Enumeration got = list(c.edges, {}, code);
+      EXPECT_EQ(got.lines, c.lines);
+      EXPECT_EQ(got.count, split_lines(c.lines).size());
+    }
   }
 }
 
+// Every list through the general code, as in builds without short lists, and short lists wherever
+// they fit, as in builds with them.
 TEST(ListingSearch, SameBytesAsThePlainSearchOnRandomGraphs) {
-  // Up to 64 nodes the seen sets are one word, up to 128 two, past that a byte per node.
+  // Up to 64 nodes the seen sets are one word, up to 128 two, past that a byte per node. Lists of up
+  // to 8 keys of nodes with up to 8 neighbours are short lists, the rest general.
   struct Family {
     const char* name;
     int trials;
@@ -135,9 +143,10 @@ TEST(ListingSearch, SameBytesAsThePlainSearchOnRandomGraphs) {
     double max_density;
   };
   const Family families[] = {
-      {"small, any density", 400, 1, 12, 1.0},   {"sparse, up to 26 nodes", 60, 1, 26, 0.15},
-      {"dense, up to 16 nodes", 30, 1, 16, 1.0}, {"61 to 64 nodes", 30, 5, 13, 0.5},
-      {"65 to 128 nodes", 60, 8, 14, 0.6},       {"more than 128 nodes", 60, 14, 14, 0.6},
+      {"small, any density", 400, 1, 12, 1.0},    {"sparse, up to 26 nodes", 60, 1, 26, 0.15},
+      {"dense, up to 16 nodes", 30, 1, 16, 1.0},  {"61 to 64 nodes", 30, 5, 13, 0.5},
+      {"65 to 128 nodes", 60, 8, 14, 0.6},        {"more than 128 nodes", 60, 14, 14, 0.6},
+      {"sparse, up to 64 nodes", 30, 4, 16, 0.3}, {"sparse, 65 to 128 nodes", 30, 8, 16, 0.3},
   };
   std::mt19937 random(4242);
   for (const Family& family : families) {
@@ -148,9 +157,11 @@ TEST(ListingSearch, SameBytesAsThePlainSearchOnRandomGraphs) {
                                    : random_union(random, family.parts, family.max_nodes, family.max_density);
       SCOPED_TRACE(edge_text(edges));
       const Enumeration expected = PlainMiner(edges).run();
-      const Enumeration got = list(edges);
-      ASSERT_EQ(got.lines, expected.lines);
-      ASSERT_EQ(got.count, expected.count);
+      for (const ListCode code : {ListCode::fastest, ListCode::general}) {
+        const Enumeration got = list(edges, {}, code);
+        ASSERT_EQ(got.lines, expected.lines);
+        ASSERT_EQ(got.count, expected.count);
+      }
     }
   }
 }
@@ -204,7 +215,9 @@ TEST(ListingSearch, DeepPathsAndLongCandidateLists) {
       {"path of 200 nodes", path_graph(200)},
       {"path of 200 nodes, numbered at random", renumbered(path_graph(200), shuffled)},
       {"path of 60 nodes", path_graph(60)},
+      {"path of 64 nodes", path_graph(64)},
       {"path of 100 nodes", path_graph(100)},
+      {"path of 127 nodes: the highest level and node of a short key", path_graph(127)},
       {"star of 15 leaves", star_graph(15, 1)},
       {"star of 14 leaves, centre 7", star_graph(14, 7)},
       {"star of 14 leaves, centre last", star_graph(14, 15)},
@@ -213,9 +226,11 @@ TEST(ListingSearch, DeepPathsAndLongCandidateLists) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Enumeration expected = PlainMiner(c.edges).run();
-    const Enumeration got = list(c.edges);
-    ASSERT_EQ(got.lines, expected.lines);
-    ASSERT_EQ(got.count, expected.count);
+    for (const ListCode code : {ListCode::fastest, ListCode::general}) {
+      const Enumeration got = list(c.edges, {}, code);
+      ASSERT_EQ(got.lines, expected.lines);
+      ASSERT_EQ(got.count, expected.count);
+    }
   }
 }
 
@@ -232,7 +247,7 @@ TEST(ListingSearch, SizeBoundsKeepTheLinesWithinThemInOrder) {
     for (const SizeBounds& b : bounds) {
       SCOPED_TRACE("sizes " + std::to_string(b.least) + " to " + std::to_string(b.most));
       const Enumeration expected = within(all, b);
-      const Enumeration got = list(edges, b);
+      const Enumeration got = list(edges, b, trial % 2 == 0 ? ListCode::fastest : ListCode::general);
       ASSERT_EQ(got.lines, expected.lines);
       ASSERT_EQ(got.count, expected.count);
       const AdjacencyList graph = graph_of(edges);
@@ -303,6 +318,63 @@ TEST(ListingSearch, PartsOfAPatternGiveItsListing) {
     // Paths that leave the search list nothing.
     EXPECT_EQ(part({1, {std::uint32_t(graph.node_slots())}, 0, 1, true}).second, 0u);
     EXPECT_EQ(search.child_count(1, std::vector<std::uint32_t>{std::uint32_t(graph.node_slots())}), 0u);
+  }
+}
+
+// The byte shuffles of the short lists (ShortList.h), as the SIMD instruction applies them, against
+// the rules they replay.
+using Keys = std::array<std::uint16_t, short_list::kKeys>;
+
+TEST(ShortList, PruneControlsKeepTheKeysAboveTheLastAsTheSearchMovesThem) {
+  std::mt19937 random(3);
+  for (std::uint32_t size = 0; size <= short_list::kKeys; ++size) {
+    for (int trial = 0; trial < 300; ++trial) {
+      Keys keys{};
+      const std::uint16_t last = 500;
+      std::uint32_t kept = 0;
+      for (std::uint32_t lane = 0; lane < size; ++lane) {
+        keys[lane] = std::uint16_t(random() % 1000 + 1);
+        if (keys[lane] > last) kept |= 1u << lane;
+      }
+      // The search's rule: a key not above the last leaves its slot to the last key.
+      Keys expected = keys;
+      std::uint32_t left = size;
+      for (std::uint32_t i = 0; i < left;) {
+        if (expected[i] > last) {
+          ++i;
+        } else {
+          expected[i] = expected[--left];
+        }
+      }
+      for (std::uint32_t lane = left; lane < short_list::kKeys; ++lane) expected[lane] = 0;
+      ASSERT_EQ(short_list::shuffle(keys, short_list::kPrune[kept]), expected) << "kept " << kept;
+    }
+  }
+}
+
+TEST(ShortList, RefillPackAndShiftControls) {
+  const Keys keys{11, 22, 33, 44, 55, 66, 77, 88};
+  for (std::uint32_t size = 1; size <= short_list::kKeys; ++size) {
+    for (std::uint32_t slot = 0; slot < size; ++slot) {
+      Keys expected{};
+      for (std::uint32_t lane = 0; lane + 1 < size; ++lane) expected[lane] = keys[lane];
+      if (slot + 1 < size) expected[slot] = keys[size - 1];
+      EXPECT_EQ(short_list::shuffle(keys, short_list::kRefill[size * short_list::kKeys + slot]), expected)
+          << "size " << size << ", slot " << slot;
+    }
+  }
+  for (std::uint32_t mask = 0; mask < 256; ++mask) {
+    Keys expected{};
+    std::uint32_t to = 0;
+    for (std::uint32_t lane = 0; lane < short_list::kKeys; ++lane) {
+      if ((mask >> lane & 1) != 0) expected[to++] = keys[lane];
+    }
+    EXPECT_EQ(short_list::shuffle(keys, short_list::kPack[mask]), expected) << "mask " << mask;
+  }
+  for (std::uint32_t shift = 0; shift <= short_list::kKeys; ++shift) {
+    Keys expected{};
+    for (std::uint32_t lane = shift; lane < short_list::kKeys; ++lane) expected[lane] = keys[lane - shift];
+    EXPECT_EQ(short_list::shuffle(keys, short_list::kShift[shift]), expected) << "shift " << shift;
   }
 }
 
