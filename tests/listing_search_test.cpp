@@ -17,7 +17,7 @@ namespace {
 
 // Sanitized builds run every test program in well under a minute: they take a fraction of the trials.
 #ifdef QUARN_SANITIZED
-constexpr int kTrialShare = 8;
+constexpr int kTrialShare = 12;
 #else
 constexpr int kTrialShare = 1;
 #endif
