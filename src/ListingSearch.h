@@ -5,7 +5,9 @@
 // the set of nodes seen in its chain, the key of its last node, and its text. A child's state is
 // built from its parent's, one level down: the parent's list with the child's slot refilled by the
 // last candidate, then the child's new neighbours in adjacency order, then the prune. The parent's
-// list is never changed, so leaving a child undoes nothing but the marks of the nodes it saw.
+// list is never changed, so leaving a child undoes nothing but the marks of the nodes it saw. Where
+// the parent's list and the child's new neighbours make at most 8 short keys, the child's list is
+// built in one SIMD register (ShortList.h).
 //
 // Rebuilding a pattern's state: start from its root's state and take, at each step, the child at the
 // next slot of the pattern's path of slots (the slot of each node in its parent's candidate list).
@@ -17,11 +19,12 @@
 // part still lists after that lies deeper, so it comes before them in the output: a part that gives
 // away G1, G2, ... in that order is followed by the lines of ..., G2, G1.
 //
-// All tables are sized at construction, except the arena of candidate lists, which starts at the
-// size of the graph and doubles when a chain of lists outgrows it: a list of c candidates has at
-// least 2^c patterns below it, so only a listing that could never finish, or one cut short by a
-// maximum size, needs more. Nothing is allocated per pattern, and the depth of the search is an
-// explicit stack of frames, independent of the process stack.
+// All tables are sized at construction, except the arena of long keys (graphs of more than 128 node
+// slots), which starts at the size of the graph and doubles when a chain of lists outgrows it: a list
+// of c candidates has at least 2^c patterns below it, so only a listing that could never finish, or
+// one cut short by a maximum size, needs more. The arena of short keys holds the longest chain.
+// Nothing is allocated per pattern, and the depth of the search is an explicit stack of frames,
+// independent of the process stack.
 #pragma once
 
 #include <array>
