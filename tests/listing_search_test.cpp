@@ -15,13 +15,14 @@
 
 namespace {
 
-// Sanitized builds run every test program in well under a minute: they take a fraction of the trials.
+// This program's trials are heavy (a plain reference, both list codes, splits): under the sanitizers
+// it takes a twelfth of them, to run in well under half a minute.
 #ifdef QUARN_SANITIZED
 constexpr int kTrialShare = 12;
 #else
 constexpr int kTrialShare = 1;
 #endif
-constexpr int trials(int full) {
+constexpr int listing_trials(int full) {
   return std::max(1, full / kTrialShare);
 }
 
@@ -151,7 +152,7 @@ TEST(ListingSearch, SameBytesAsThePlainSearchOnRandomGraphs) {
   std::mt19937 random(4242);
   for (const Family& family : families) {
     SCOPED_TRACE(family.name);
-    for (int trial = 0; trial < trials(family.trials); ++trial) {
+    for (int trial = 0; trial < listing_trials(family.trials); ++trial) {
       const EdgeVector edges = family.parts == 1
                                    ? random_simple_graph(random, family.max_nodes, family.max_density)
                                    : random_union(random, family.parts, family.max_nodes, family.max_density);
@@ -168,7 +169,7 @@ TEST(ListingSearch, SameBytesAsThePlainSearchOnRandomGraphs) {
 
 TEST(ListingSearch, RepeatedEdgesAndSelfLoopsInTheFile) {
   std::mt19937 random(5);
-  for (int trial = 0; trial < trials(200); ++trial) {
+  for (int trial = 0; trial < listing_trials(200); ++trial) {
     const EdgeVector edges =
         trial % 2 == 0 ? random_simple_graph(random, 10) : random_union(random, 10, 14, 0.5);
     SCOPED_TRACE(edge_text(edges));
@@ -185,7 +186,7 @@ TEST(ListingSearch, RepeatedEdgesAndSelfLoopsInTheFile) {
 
 TEST(ListingSearch, HighNodeNumbersChangeTheTextWidth) {
   std::mt19937 random(31);
-  for (int trial = 0; trial < trials(12); ++trial) {
+  for (int trial = 0; trial < listing_trials(12); ++trial) {
     const EdgeVector small = random_simple_graph(random, 11, 0.7);
     // Most nodes keep their numbers; a few move to the millions, one of them to the largest.
     std::vector<int> numbers(12);
@@ -238,7 +239,7 @@ TEST(ListingSearch, SizeBoundsKeepTheLinesWithinThemInOrder) {
   const SizeBounds bounds[] = {{1, 1}, {1, 2},   {2, 3}, {3, 3}, {4, SizeBounds::kNoMost},
                                {2, 5}, {6, 100}, {5, 4}, {0, 2}};
   std::mt19937 random(99);
-  for (int trial = 0; trial < trials(120); ++trial) {
+  for (int trial = 0; trial < listing_trials(120); ++trial) {
     const EdgeVector edges = trial % 3 == 0   ? random_simple_graph(random, 12)
                              : trial % 3 == 1 ? random_union(random, 6, 14, 0.6)
                                               : random_union(random, 12, 14, 0.6);
@@ -259,7 +260,7 @@ TEST(ListingSearch, SizeBoundsKeepTheLinesWithinThemInOrder) {
 
 TEST(ListingSearch, CountsWithoutASink) {
   std::mt19937 random(17);
-  for (int trial = 0; trial < trials(100); ++trial) {
+  for (int trial = 0; trial < listing_trials(100); ++trial) {
     const EdgeVector edges =
         trial % 2 == 0 ? random_simple_graph(random, 14) : random_union(random, 10, 14, 0.5);
     SCOPED_TRACE(edge_text(edges));
@@ -273,7 +274,7 @@ TEST(ListingSearch, CountsWithoutASink) {
 // listing, and the part of one child is the listing of the pattern one level down.
 TEST(ListingSearch, PartsOfAPatternGiveItsListing) {
   std::mt19937 random(123);
-  for (int trial = 0; trial < trials(60); ++trial) {
+  for (int trial = 0; trial < listing_trials(60); ++trial) {
     const EdgeVector edges =
         trial % 2 == 0 ? random_simple_graph(random, 11) : random_union(random, 9, 14, 0.5);
     SCOPED_TRACE(edge_text(edges));
@@ -474,7 +475,7 @@ std::size_t expect_split_listings_join(const AdjacencyList& graph, SizeBounds bo
   return splitter.parts();
 }
 
-constexpr int kSplitTrials = trials(300);
+constexpr int kSplitTrials = listing_trials(300);
 
 TEST(ListingSearch, PartsGivenAwayJoinedInOrderGiveTheWholeListing) {
   std::mt19937 random(2024);
@@ -515,7 +516,7 @@ TEST(ListingSearch, PartsGivenAwayOnTheFamilies) {
     const AdjacencyList graph = build_simple_graph(edges.edges, edges.max_node);
     const SizeBounds bounds = graph.node_slots() > 128 ? SizeBounds{1, 6} : SizeBounds{};
     std::size_t parts = 0;
-    for (int round = 0; round < trials(4); ++round)
+    for (int round = 0; round < listing_trials(4); ++round)
       parts += expect_split_listings_join(graph, bounds, random, true);
     if (std::string(name).starts_with("path")) {
       EXPECT_EQ(parts, 0u);
@@ -603,7 +604,7 @@ TEST(ListingSearch, PartsGivenAwayDeepInTheSearch) {
     whole.count = search.list_part(first_root,
                                    [&](std::span<const char> b) { whole.lines.append(b.data(), b.size()); });
     std::size_t deepest = 0;
-    for (int round = 0; round < trials(3); ++round) {
+    for (int round = 0; round < listing_trials(3); ++round) {
       RandomSplitter splitter(search, random, 1 + std::uint32_t(random() % c.accept_one_in), true);
       const Enumeration joined = splitter.list(first_root);
       ASSERT_EQ(joined.lines, whole.lines);
@@ -617,7 +618,7 @@ TEST(ListingSearch, PartsGivenAwayDeepInTheSearch) {
 // A worker stopped by a failure elsewhere: its offer throws. The search stays usable.
 TEST(ListingSearch, AnOfferThatThrowsLeavesTheSearchUsable) {
   std::mt19937 random(61);
-  for (int trial = 0; trial < trials(40); ++trial) {
+  for (int trial = 0; trial < listing_trials(40); ++trial) {
     // Past 128 nodes the seen marks live in the search, and must not outlast the failed part.
     const EdgeVector edges = random_union(random, 14, 14, 0.5);
     SCOPED_TRACE(edge_text(edges));
