@@ -5,6 +5,11 @@
 #include <charconv>
 #include <cstring>
 
+#include "ShortList.h"
+#ifdef QUARN_SHORT_LISTS
+#include <tmmintrin.h>
+#endif
+
 namespace {
 
 template <class Key>
@@ -102,33 +107,78 @@ inline std::uint32_t has_bit(const std::array<std::uint64_t, 2>& words, std::int
   }
 }
 
+// The keys of the longest chain of lists in a graph of at most 128 node slots: a list holds distinct
+// nodes, each list is built past its parent's (with seen neighbours written and left behind), and
+// whole chunks are copied past the last.
+std::size_t short_arena_keys(std::int64_t slots, std::int64_t depth) {
+  return std::size_t(slots) * std::size_t(depth + 3) + kSlack;
+}
+
+// What the short lists need of each node of a graph of at most 128 node slots.
+[[maybe_unused]] std::vector<short_list::Neighbours> short_list_neighbours(const AdjacencyList& graph) {
+  std::vector<short_list::Neighbours> all(std::size_t(graph.node_slots()));
+  for (std::int32_t u = 0; u < graph.node_slots(); ++u) {
+    const std::span<const std::int32_t> neighbours = graph.of(u);
+    if (neighbours.size() > short_list::kKeys) continue;
+    short_list::Neighbours& n = all[std::size_t(u)];
+    for (std::size_t i = 0; i < neighbours.size(); ++i) {
+      const std::int32_t w = neighbours[i];
+      n.nodes[i] = std::uint16_t(w);
+      n.seen_byte[2 * i] = std::uint8_t(w >> 3);
+      n.seen_bit[i] = std::uint16_t(1u << (w & 7));
+    }
+    n.list_limit = short_list::kKeys;
+  }
+  return all;
+}
+
 std::int64_t largest_pattern(std::int64_t node_slots, std::int64_t adjacency_entries) {
   return std::max<std::int64_t>(0, std::min(node_slots - 1, adjacency_entries / 2 + 1));
 }
 
 }  // namespace
 
-ListingSearch::ListingSearch(const AdjacencyList& graph, SizeBounds bounds) : graph_(graph), bounds_(bounds) {
+// The tables the search loop reads, as raw pointers in locals: stores of text through char pointers
+// would make the compiler reload every member after each line.
+template <class Key>
+struct ListingSearch::Tables {
+  Key* keys;
+  Frame* frames;
+  const Words* neighbour_bits;
+  const short_list::Neighbours* short_neighbours;
+  const std::array<char, 16>* labels;
+  char* text;
+  Words above_root;
+};
+
+ListingSearch::ListingSearch(const AdjacencyList& graph, SizeBounds bounds, ListCode code)
+    : graph_(graph), bounds_(bounds) {
   const std::int64_t slots = graph.node_slots();
   const std::int64_t depth = std::min(largest_pattern(slots, std::int64_t(graph.neighbours.size())),
                                       std::max<std::int64_t>(bounds.most, 1));
   variant_ = slots <= 64 ? 1 : slots <= 128 ? 2 : 0;
   frames_.resize(std::size_t(depth) + 1);
   lines_by_size_.assign(std::size_t(depth) + 2, 0);
-  // Room for a chain of lists as long as the graph, and for copying whole chunks past the last list.
-  const std::size_t arena = std::size_t(slots) + graph.neighbours.size() + 64;
   if (variant_ == 0) {
-    long_keys_.resize(arena);
+    // Room for a chain of lists as long as the graph, and for copying whole chunks past the last list.
+    long_keys_.resize(std::size_t(slots) + graph.neighbours.size() + kSlack);
     seen_.assign(std::size_t(slots), 0);
     marks_.resize(std::size_t(slots));
   } else {
-    short_keys_.resize(arena);
+    short_keys_.resize(short_arena_keys(slots, depth));
     neighbour_bits_.assign(std::size_t(slots), Words{});
     for (std::int32_t u = 0; u < slots; ++u) {
       for (const std::int32_t w : graph.of(u)) {
         neighbour_bits_[std::size_t(u)][std::size_t(w) >> 6] |= std::uint64_t(1) << (w & 63);
       }
     }
+    // Nodes with a list limit of 0 never take the short lists.
+    short_neighbours_.resize(std::size_t(slots));
+#ifdef QUARN_SHORT_LISTS
+    if (code == ListCode::fastest) short_neighbours_ = short_list_neighbours(graph);
+#else
+    (void)code;
+#endif
   }
   labels_.resize(std::size_t(slots));
   std::size_t widest = 1;
@@ -156,8 +206,14 @@ std::uint64_t ListingSearch::bytes_needed(std::int64_t node_slots, std::int64_t 
   // A frame, the widest text of a node in the pattern's text and thrice in the block, and a count of
   // the lines of that size.
   const std::uint64_t per_depth = sizeof(Frame) + 4 * 12 + sizeof(std::uint64_t);
+  // Graphs of up to 128 node slots: the arena of short keys holds the longest chain of lists, and each
+  // node has what its short lists need.
+  const std::uint64_t small_graph =
+      slots > 128 ? 0
+                  : short_arena_keys(std::int64_t(slots), std::int64_t(depth)) * sizeof(std::uint16_t) +
+                        slots * sizeof(short_list::Neighbours);
   return slots * per_node + std::uint64_t(adjacency_entries) * sizeof(std::uint64_t) + depth * per_depth +
-         kBlockBytes;
+         kBlockBytes + small_graph;
 }
 
 std::uint64_t ListingSearch::list_all(const BlockSink& sink) {
@@ -295,18 +351,40 @@ void ListingSearch::enter_root(std::int32_t root) {
 // Builds the state of the child at this slot in the next frame: the list copied one level down with
 // the slot refilled by the last candidate, the node's new neighbours, then the prune.
 template <class V>
-void ListingSearch::enter_child(std::uint32_t depth, std::uint32_t slot) {
+[[gnu::always_inline]] inline void ListingSearch::enter_child(Tables<typename V::Key>& t, std::uint32_t depth,
+                                                              std::uint32_t slot) {
+  const Frame& f = t.frames[depth];
+  Frame& child = t.frames[depth + 1];
+  const auto v = t.keys[f.list + slot];
+  const std::int32_t node = node_of(v);
+  child.list = f.list + f.size;
+  if (!build_short_list<V>(t, f, child, slot)) {
+    build_list<V>(f, child, slot);
+    t.keys = arena<typename V::Key>().data();  // the arena may have grown
+  }
+  if constexpr (V::kWords > 0) {
+    for (std::size_t k = 0; k < V::kWords; ++k) child.seen[k] = f.seen[k] | t.neighbour_bits[node][k];
+  }
+  child.next = 0;
+  child.end = child.size;
+  std::memcpy(t.text + f.text_end, t.labels[node].data(), kLabelBytes);
+  child.text_end = f.text_end + std::uint32_t(t.labels[node][15]);
+}
+
+// The general code: any list, any graph.
+template <class V>
+[[gnu::noinline]] void ListingSearch::build_list(const Frame& f, Frame& child, std::uint32_t slot) {
   using Key = typename V::Key;
-  const Frame& f = frames_[depth];
-  Frame& child = frames_[depth + 1];
-  std::vector<Key>& keys = arena<Key>();
-  const std::int32_t node = node_of(keys[f.list + slot]);
-  const std::span<const std::int32_t> neighbours = graph_.of(node);
-  const std::size_t need = f.list + 2 * std::size_t(f.size) + neighbours.size() + 64;
-  if (need > keys.size()) keys.resize(std::max(need, 2 * keys.size()));
-  const Key* list = keys.data() + f.list;
-  Key* next = keys.data() + f.list + f.size;
-  const Key v = list[slot];
+  std::vector<Key>& arena_keys = arena<Key>();
+  const Key v = arena_keys[f.list + slot];
+  const std::span<const std::int32_t> neighbours = graph_.of(node_of(v));
+  if constexpr (V::kWords == 0) {
+    // Only the long keys' arena can grow: the short keys' holds the longest chain of lists.
+    const std::size_t need = f.list + 2 * std::size_t(f.size) + neighbours.size() + kSlack;
+    if (need > arena_keys.size()) arena_keys.resize(std::max(need, 2 * arena_keys.size()));
+  }
+  const Key* list = arena_keys.data() + f.list;
+  Key* next = arena_keys.data() + child.list;
   if constexpr (sizeof(Key) == 2) {
     // Whole chunks of 8 keys: the arena has room past the last list.
     for (std::uint32_t i = 0; i < f.size; i += 8) std::memmove(next + i, list + i, 16);
@@ -316,8 +394,8 @@ void ListingSearch::enter_child(std::uint32_t depth, std::uint32_t slot) {
   next[slot] = list[f.size - 1];
   std::uint32_t size = f.size - 1;
   const std::uint64_t level = level_of(v) + 1;
-  child.marks = mark_count_;
   if constexpr (V::kWords == 0) {
+    child.marks = mark_count_;
     for (const std::int32_t w : neighbours) {
       if (seen_[std::size_t(w)] != 0) continue;
       seen_[std::size_t(w)] = 1;
@@ -329,15 +407,57 @@ void ListingSearch::enter_child(std::uint32_t depth, std::uint32_t slot) {
       next[size] = make_key<Key>(level, w, root_);
       size += 1 - has_bit<V::kWords>(f.seen, w);
     }
-    for (std::size_t k = 0; k < V::kWords; ++k)
-      child.seen[k] = f.seen[k] | neighbour_bits_[std::size_t(node)][k];
   }
-  child.list = f.list + f.size;
   child.size = prune(next, size, v, child.largest);
-  child.next = 0;
-  child.end = child.size;
-  std::memcpy(text_.data() + f.text_end, labels_[std::size_t(node)].data(), kLabelBytes);
-  child.text_end = f.text_end + std::uint32_t(labels_[std::size_t(node)][15]);
+}
+
+// The child's list in one register (ShortList.h), when the parent's list and the node's unseen
+// neighbours make at most 8 keys; false, with nothing built, when they do not.
+template <class V>
+[[gnu::always_inline]] inline bool ListingSearch::build_short_list(
+    [[maybe_unused]] const Tables<typename V::Key>& t, [[maybe_unused]] const Frame& f,
+    [[maybe_unused]] Frame& child, [[maybe_unused]] std::uint32_t slot) {
+#ifdef QUARN_SHORT_LISTS
+  if constexpr (V::kWords > 0) {
+    namespace sl = short_list;
+    const std::uint16_t v = t.keys[f.list + slot];
+    const sl::Neighbours& n = t.short_neighbours[node_of(v)];
+    if (f.size > n.list_limit) return false;
+    auto load = [](const void* from) { return _mm_loadu_si128(static_cast<const __m128i*>(from)); };
+    auto shuffle = [&](__m128i keys, const sl::Control& control) {
+      return _mm_shuffle_epi8(keys, load(control.data()));
+    };
+    auto lane_mask = [](__m128i lanes) {  // one bit per key lane whose 16 bits are all set
+      return std::uint32_t(_mm_movemask_epi8(_mm_packs_epi16(lanes, _mm_setzero_si128())));
+    };
+    // Which neighbours are unseen: each one's byte of the seen set, and its bit in that byte.
+    const __m128i bits = load(n.seen_bit.data());
+    const __m128i seen =
+        _mm_cmpeq_epi16(_mm_and_si128(shuffle(load(f.seen.data()), n.seen_byte), bits), bits);
+    const std::uint32_t unseen = ~lane_mask(seen) & 0xFF;
+    const std::uint32_t added = std::uint32_t(std::popcount(unseen));
+    if (f.size - 1 + added > sl::kKeys) return false;
+    // Their keys: the level below v's above the root, the node alone below it, as make_key.
+    const __m128i nodes = load(n.nodes.data());
+    const __m128i level = _mm_set1_epi16(std::int16_t((level_of(v) + 1) << kLevelShift<std::uint16_t>));
+    const __m128i above_root = _mm_cmpgt_epi16(nodes, _mm_set1_epi16(std::int16_t(root_)));
+    const __m128i new_keys = _mm_or_si128(nodes, _mm_and_si128(level, above_root));
+    // The parent's list without v, then the unseen neighbours; keys never reach the sign bit.
+    __m128i list = _mm_or_si128(shuffle(load(t.keys + f.list), sl::kRefill[f.size * sl::kKeys + slot]),
+                                shuffle(shuffle(new_keys, sl::kPack[unseen]), sl::kShift[f.size - 1]));
+    const std::uint32_t kept = lane_mask(_mm_cmpgt_epi16(list, _mm_set1_epi16(std::int16_t(v))));
+    // The largest key before the prune, as prune() gives it.
+    __m128i top = _mm_max_epi16(list, _mm_shuffle_epi32(list, 0x4E));
+    top = _mm_max_epi16(top, _mm_shuffle_epi32(top, 0xB1));
+    top = _mm_max_epi16(top, _mm_shufflelo_epi16(top, 0xB1));
+    child.largest = std::uint16_t(_mm_cvtsi128_si32(top));
+    list = shuffle(list, sl::kPrune[kept]);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(t.keys + child.list), list);
+    child.size = std::uint32_t(std::popcount(kept));
+    return true;
+  }
+#endif
+  return false;
 }
 
 template <class V>
@@ -351,7 +471,8 @@ void ListingSearch::leave(std::uint32_t depth) {
 
 // Whether the node at the end of this chain would bring a neighbour that can join a pattern.
 template <class V>
-bool ListingSearch::brings_candidates(const Frame& f, std::int32_t node) const {
+bool ListingSearch::brings_candidates(const Tables<typename V::Key>& t, const Frame& f,
+                                      std::int32_t node) const {
   if constexpr (V::kWords == 0) {
     for (const std::int32_t w : graph_.of(node)) {
       if (seen_[std::size_t(w)] == 0 && w > root_) return true;
@@ -359,16 +480,23 @@ bool ListingSearch::brings_candidates(const Frame& f, std::int32_t node) const {
     return false;
   } else {
     std::uint64_t any = 0;
-    for (std::size_t k = 0; k < V::kWords; ++k) {
-      any |= neighbour_bits_[std::size_t(node)][k] & ~f.seen[k] & above_root_[k];
-    }
+    for (std::size_t k = 0; k < V::kWords; ++k)
+      any |= t.neighbour_bits[node][k] & ~f.seen[k] & t.above_root[k];
     return any != 0;
   }
+}
+
+template <class Key>
+ListingSearch::Tables<Key> ListingSearch::tables() {
+  return {
+      arena<Key>().data(), frames_.data(), neighbour_bits_.data(), short_neighbours_.data(), labels_.data(),
+      text_.data(),        above_root_};
 }
 
 template <class V>
 bool ListingSearch::descend(std::int32_t root, std::span<const std::uint32_t> path) {
   enter_root<V>(root);
+  Tables<typename V::Key> t = tables<typename V::Key>();
   std::uint32_t depth = 0;
   for (const std::uint32_t slot : path) {
     if (slot >= frames_[depth].size || std::int64_t(depth) + 2 > bounds_.most) {
@@ -376,7 +504,7 @@ bool ListingSearch::descend(std::int32_t root, std::span<const std::uint32_t> pa
       return false;
     }
     frames_[depth].next = slot + 1;  // the path, for parts given away
-    enter_child<V>(depth, slot);
+    enter_child<V>(t, depth, slot);
     ++depth;
   }
   return true;
@@ -444,8 +572,7 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
   // Locals, not members: stores through char pointers would make the compiler reload members.
   char* out = out_;
   const char* const out_limit = out_limit_;
-  const char* const text = text_.data();
-  const std::array<char, 16>* const labels = labels_.data();
+  Tables<Key> t = tables<Key>();
   const std::atomic<unsigned>& wanted = splitting_ != nullptr ? *splitting_->wanted : kNeverWanted;
   auto flush_if_full = [&] {
     if (out > out_limit) {
@@ -455,13 +582,13 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
     }
   };
 
-  Frame* f = &frames_[base];
+  Frame* f = &t.frames[base];
   std::uint64_t* const by_size = lines_by_size_.data();
   if (own_line && std::int64_t(base) + 1 >= min_size) {
     ++lines;
     ++by_size[base + 1];
     if constexpr (kWriting) {
-      out = copy_chunks(out, text, f->text_end + 1);
+      out = copy_chunks(out, t.text, f->text_end + 1);
       flush_if_full();
     }
   }
@@ -470,7 +597,7 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
   std::uint32_t depth = base;
   for (;;) {
     // The children of the pattern in frame f, from its next slot, until one has children of its own.
-    const Key* const list = arena<Key>().data() + f->list;
+    const Key* const list = t.keys + f->list;
     std::uint32_t end = f->end;
     const std::uint32_t text_end = f->text_end;
     const Key largest = Key(f->largest);
@@ -491,27 +618,27 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
       if (write_children) {
         ++children_written;
         if constexpr (kWriting) {
-          out = append_line(out, text, text_end, labels[node]);
+          out = append_line(out, t.text, text_end, t.labels[node]);
           flush_if_full();
         }
       }
       if (children_are_leaves) continue;
       // Only the candidate with the largest key can leave its child without candidates.
-      if ((v == largest) & !brings_candidates<V>(*f, node)) continue;
+      if ((v == largest) & !brings_candidates<V>(t, *f, node)) continue;
       f->next = slot;
-      enter_child<V>(depth, slot - 1);
+      enter_child<V>(t, depth, slot - 1);
       descended = true;
       break;
     }
     lines += children_written;
     by_size[depth + 2] += children_written;
     if (descended) {
-      f = &frames_[++depth];
+      f = &t.frames[++depth];
       continue;
     }
     leave<V>(depth);
     if (depth == base) break;
-    f = &frames_[--depth];
+    f = &t.frames[--depth];
   }
   if (base > 0) leave<V>(0);
   out_ = out;

@@ -5,7 +5,9 @@
 // the set of nodes seen in its chain, the key of its last node, and its text. A child's state is
 // built from its parent's, one level down: the parent's list with the child's slot refilled by the
 // last candidate, then the child's new neighbours in adjacency order, then the prune. The parent's
-// list is never changed, so leaving a child undoes nothing but the marks of the nodes it saw.
+// list is never changed, so leaving a child undoes nothing but the marks of the nodes it saw. Where
+// the parent's list and the child's new neighbours make at most 8 short keys, the child's list is
+// built in one SIMD register (ShortList.h).
 //
 // Rebuilding a pattern's state: start from its root's state and take, at each step, the child at the
 // next slot of the pattern's path of slots (the slot of each node in its parent's candidate list).
@@ -17,11 +19,12 @@
 // part still lists after that lies deeper, so it comes before them in the output: a part that gives
 // away G1, G2, ... in that order is followed by the lines of ..., G2, G1.
 //
-// All tables are sized at construction, except the arena of candidate lists, which starts at the
-// size of the graph and doubles when a chain of lists outgrows it: a list of c candidates has at
-// least 2^c patterns below it, so only a listing that could never finish, or one cut short by a
-// maximum size, needs more. Nothing is allocated per pattern, and the depth of the search is an
-// explicit stack of frames, independent of the process stack.
+// All tables are sized at construction, except the arena of long keys (graphs of more than 128 node
+// slots), which starts at the size of the graph and doubles when a chain of lists outgrows it: a list
+// of c candidates has at least 2^c patterns below it, so only a listing that could never finish, or
+// one cut short by a maximum size, needs more. The arena of short keys holds the longest chain.
+// Nothing is allocated per pattern, and the depth of the search is an explicit stack of frames,
+// independent of the process stack.
 #pragma once
 
 #include <array>
@@ -33,6 +36,7 @@
 #include <vector>
 
 #include "Graph.h"
+#include "ShortList.h"
 #include "SizeCounts.h"
 
 class ListingSearch {
@@ -60,9 +64,14 @@ class ListingSearch {
     std::function<bool(Part&& part)> offer;         // true: the part is taken; this search must leave it out
   };
 
+  // Which code builds candidate lists: the fastest this build has (short lists in a register where
+  // ShortList.h is compiled in), or the general code alone, which every build has (for tests).
+  enum class ListCode { fastest, general };
+
   // The search reads the graph where it is: it must outlive the search.
-  explicit ListingSearch(const AdjacencyList& graph, SizeBounds bounds = {});
-  ListingSearch(AdjacencyList&& graph, SizeBounds bounds = {}) = delete;
+  explicit ListingSearch(const AdjacencyList& graph, SizeBounds bounds = {},
+                         ListCode code = ListCode::fastest);
+  ListingSearch(AdjacencyList&& graph, SizeBounds bounds = {}, ListCode code = ListCode::fastest) = delete;
 
   // Lists every root's patterns within the bounds, and returns their number. Without a sink, only
   // counts them.
@@ -141,12 +150,20 @@ class ListingSearch {
             std::vector<WalkStep>& steps);
   template <class V>
   void enter_root(std::int32_t root);
+  template <class Key>
+  struct Tables;
+  template <class Key>
+  Tables<Key> tables();
   template <class V>
-  void enter_child(std::uint32_t depth, std::uint32_t slot);
+  void enter_child(Tables<typename V::Key>& t, std::uint32_t depth, std::uint32_t slot);
+  template <class V>
+  void build_list(const Frame& f, Frame& child, std::uint32_t slot);
+  template <class V>
+  bool build_short_list(const Tables<typename V::Key>& t, const Frame& f, Frame& child, std::uint32_t slot);
   template <class V>
   void leave(std::uint32_t depth);
   template <class V>
-  bool brings_candidates(const Frame& f, std::int32_t node) const;
+  bool brings_candidates(const Tables<typename V::Key>& t, const Frame& f, std::int32_t node) const;
   template <class Key>
   std::vector<Key>& arena();
   void flush();
@@ -163,6 +180,8 @@ class ListingSearch {
   std::vector<std::int32_t> marks_;
   std::uint32_t mark_count_ = 0;
   std::vector<Words> neighbour_bits_;  // Small and Medium
+  std::vector<short_list::Neighbours>
+      short_neighbours_;  // Small and Medium, where short lists are compiled in
   Words above_root_{};
   std::vector<std::array<char, 16>> labels_;  // "node \n", its length without the line end in byte 15
   std::vector<char> text_;

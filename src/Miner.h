@@ -9,13 +9,7 @@
 // branch ends. A pattern line lists its nodes in the order they joined: by level, then by number.
 //
 // Writing the patterns goes through ListingSearch (ListingSearch.h). Counting without writing needs
-// neither the order nor the patterns themselves: see count(). The counting search keeps its state
-// in arrays sized once before it starts, and allocates nothing. Candidates are stored as their keys,
-// the node number in the low 32 bits, so pruning reads one array in order. A candidate leaves its
-// slot by moving the last candidate into it, and every change is undone in constant time: the pruned
-// and the newly discovered nodes sit on the tops of two stacks whose heights each depth records. The
-// recursion is an explicit stack of frames, so the depth of the search (the size of the largest
-// pattern) does not depend on the process stack.
+// neither the order nor the patterns themselves: see count() and CountingSearch.h.
 //
 // Size bounds: a pattern is listed or counted only when it has at least the least number of nodes,
 // and the searches never grow a pattern past the most. The count line, and the lines by size, count
@@ -25,10 +19,12 @@
 #include <gmpxx.h>
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "CountingSearch.h"
 #include "FrontierCount.h"
 #include "Graph.h"
 #include "ListingSearch.h"
@@ -78,17 +74,6 @@ class Miner {
   static MemoryNeed memory_needed(const EdgeList& edges, bool counting, unsigned threads = 1);
 
  private:
-  struct Frame {
-    std::int64_t key;           // key of the node added last; its node number is the low half
-    std::int32_t next_slot;     // the candidate slot to extend by next
-    std::int32_t pruned_base;   // height of the pruned stack before this frame pruned
-    std::int32_t brought_base;  // candidate count before the node added last brought its neighbours
-    std::uint32_t exponent;     // this pattern stands for 2^exponent patterns
-  };
-  template <class Tally>
-  friend class CountingSearch;
-
-  void allocate_state();
   // Adds the count of every component to total: a number (mpz_class) or SizeCounts.
   template <class Total>
   void count_components(CountRoad road, FrontierStats* stats, Total& total);
@@ -103,20 +88,13 @@ class Miner {
   bool search_roots(std::span<const std::int32_t> roots, std::uint64_t step_limit, Tally& tally);
   // Says once a run that the dynamic program gave a component up for memory.
   void note_program_gave_up(std::size_t component_nodes, std::uint64_t memory_budget);
-  void see(std::int32_t node);
-  void unsee(std::int32_t node);
 
   unsigned threads_ = 1;  // listing: the threads that list patterns
   AdjacencyList graph_;
   std::int32_t max_node_ = -1;
-  // The counting search's state, allocated when it starts.
-  std::vector<std::uint8_t> seen_;        // in the pattern, a candidate, or pruned, from this root
-  std::vector<std::int32_t> unseen_;      // neighbours not seen
-  std::vector<std::int64_t> candidates_;  // keys
-  std::vector<std::int64_t> pruned_;      // keys
-  std::vector<std::int32_t> pruned_at_;   // by node: the candidate slot a pruned node left
-  std::vector<Frame> frames_;             // one per node of the current pattern
-  std::uint64_t steps_left_ = 0;          // patterns the counting search may still visit
+  std::unique_ptr<CountingState> counting_;  // the counting search's state, made when it starts
+  std::vector<std::unique_ptr<CountingState>>
+      thread_states_;  // and one for each thread, when there are several
   SizeBounds bounds_;
   bool by_size_ = false;
   std::vector<std::uint64_t> listed_by_size_;  // the patterns enumerate() wrote, by size

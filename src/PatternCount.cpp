@@ -2,6 +2,16 @@
 
 #include <algorithm>
 
+void PatternCount::add(const PatternCount& other) {
+  std::uint64_t carry = 0;
+  for (std::size_t i = 0; i < limbs_.size(); ++i) {
+    const std::uint64_t sum = limbs_[i] + carry;
+    carry = sum < carry ? 1U : 0U;
+    limbs_[i] = sum + other.limbs_[i];
+    carry += limbs_[i] < sum ? 1U : 0U;
+  }
+}
+
 mpz_class PatternCount::value() const {
   mpz_class result;
   mpz_import(result.get_mpz_t(), limbs_.size(), -1, sizeof(std::uint64_t), 0, 0, limbs_.data());

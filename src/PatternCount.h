@@ -25,6 +25,8 @@ class PatternCount {
       }
     }
   }
+  // Adds a count with room for the same counts.
+  void add(const PatternCount& other);
   mpz_class value() const;
 
  private:

@@ -9,18 +9,20 @@
 #include <random>
 
 #include "ListingSearch.h"
+#include "ShortList.h"
 #include "reference_cis.h"
 #include "test_support.h"
 
 namespace {
 
-// Sanitized builds run every test program in well under a minute: they take a fraction of the trials.
+// This program's trials are heavy (a plain reference, both list codes, splits): under the sanitizers
+// it takes a twelfth of them, to run in well under half a minute.
 #ifdef QUARN_SANITIZED
-constexpr int kTrialShare = 8;
+constexpr int kTrialShare = 12;
 #else
 constexpr int kTrialShare = 1;
 #endif
-constexpr int trials(int full) {
+constexpr int listing_trials(int full) {
   return std::max(1, full / kTrialShare);
 }
 
@@ -34,16 +36,18 @@ AdjacencyList graph_of(const EdgeVector& edges) {
   return build_simple_graph(list, max_node);
 }
 
-Enumeration list(const AdjacencyList& graph, SizeBounds bounds = {}) {
+using ListCode = ListingSearch::ListCode;
+
+Enumeration list(const AdjacencyList& graph, SizeBounds bounds = {}, ListCode code = ListCode::fastest) {
   Enumeration result;
-  ListingSearch search(graph, bounds);
+  ListingSearch search(graph, bounds, code);
   result.count =
       search.list_all([&](std::span<const char> block) { result.lines.append(block.data(), block.size()); });
   return result;
 }
 
-Enumeration list(const EdgeVector& edges, SizeBounds bounds = {}) {
-  return list(graph_of(edges), bounds);
+Enumeration list(const EdgeVector& edges, SizeBounds bounds = {}, ListCode code = ListCode::fastest) {
+  return list(graph_of(edges), bounds, code);
 }
 
 std::int64_t size_of_line(const std::string& line) {
@@ -119,14 +123,19 @@ TEST(ListingSearch, WorkedExamples) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(edge_text(c.edges));
-    const Enumeration got = list(c.edges);
-    EXPECT_EQ(got.lines, c.lines);
-    EXPECT_EQ(got.count, split_lines(c.lines).size());
+    for (const ListCode code : {ListCode::fastest, ListCode::general}) {
+      const Enumeration got = list(c.edges, {}, code);
+      EXPECT_EQ(got.lines, c.lines);
+      EXPECT_EQ(got.count, split_lines(c.lines).size());
+    }
   }
 }
 
+// Every list through the general code, as in builds without short lists, and short lists wherever
+// they fit, as in builds with them.
 TEST(ListingSearch, SameBytesAsThePlainSearchOnRandomGraphs) {
-  // Up to 64 nodes the seen sets are one word, up to 128 two, past that a byte per node.
+  // Up to 64 nodes the seen sets are one word, up to 128 two, past that a byte per node. Lists of up
+  // to 8 keys of nodes with up to 8 neighbours are short lists, the rest general.
   struct Family {
     const char* name;
     int trials;
@@ -135,29 +144,32 @@ TEST(ListingSearch, SameBytesAsThePlainSearchOnRandomGraphs) {
     double max_density;
   };
   const Family families[] = {
-      {"small, any density", 400, 1, 12, 1.0},   {"sparse, up to 26 nodes", 60, 1, 26, 0.15},
-      {"dense, up to 16 nodes", 30, 1, 16, 1.0}, {"61 to 64 nodes", 30, 5, 13, 0.5},
-      {"65 to 128 nodes", 60, 8, 14, 0.6},       {"more than 128 nodes", 60, 14, 14, 0.6},
+      {"small, any density", 400, 1, 12, 1.0},    {"sparse, up to 26 nodes", 60, 1, 26, 0.15},
+      {"dense, up to 16 nodes", 30, 1, 16, 1.0},  {"61 to 64 nodes", 30, 5, 13, 0.5},
+      {"65 to 128 nodes", 60, 8, 14, 0.6},        {"more than 128 nodes", 60, 14, 14, 0.6},
+      {"sparse, up to 64 nodes", 30, 4, 16, 0.3}, {"sparse, 65 to 128 nodes", 30, 8, 16, 0.3},
   };
   std::mt19937 random(4242);
   for (const Family& family : families) {
     SCOPED_TRACE(family.name);
-    for (int trial = 0; trial < trials(family.trials); ++trial) {
+    for (int trial = 0; trial < listing_trials(family.trials); ++trial) {
       const EdgeVector edges = family.parts == 1
                                    ? random_simple_graph(random, family.max_nodes, family.max_density)
                                    : random_union(random, family.parts, family.max_nodes, family.max_density);
       SCOPED_TRACE(edge_text(edges));
       const Enumeration expected = PlainMiner(edges).run();
-      const Enumeration got = list(edges);
-      ASSERT_EQ(got.lines, expected.lines);
-      ASSERT_EQ(got.count, expected.count);
+      for (const ListCode code : {ListCode::fastest, ListCode::general}) {
+        const Enumeration got = list(edges, {}, code);
+        ASSERT_EQ(got.lines, expected.lines);
+        ASSERT_EQ(got.count, expected.count);
+      }
     }
   }
 }
 
 TEST(ListingSearch, RepeatedEdgesAndSelfLoopsInTheFile) {
   std::mt19937 random(5);
-  for (int trial = 0; trial < trials(200); ++trial) {
+  for (int trial = 0; trial < listing_trials(200); ++trial) {
     const EdgeVector edges =
         trial % 2 == 0 ? random_simple_graph(random, 10) : random_union(random, 10, 14, 0.5);
     SCOPED_TRACE(edge_text(edges));
@@ -174,7 +186,7 @@ TEST(ListingSearch, RepeatedEdgesAndSelfLoopsInTheFile) {
 
 TEST(ListingSearch, HighNodeNumbersChangeTheTextWidth) {
   std::mt19937 random(31);
-  for (int trial = 0; trial < trials(12); ++trial) {
+  for (int trial = 0; trial < listing_trials(12); ++trial) {
     const EdgeVector small = random_simple_graph(random, 11, 0.7);
     // Most nodes keep their numbers; a few move to the millions, one of them to the largest.
     std::vector<int> numbers(12);
@@ -204,7 +216,9 @@ TEST(ListingSearch, DeepPathsAndLongCandidateLists) {
       {"path of 200 nodes", path_graph(200)},
       {"path of 200 nodes, numbered at random", renumbered(path_graph(200), shuffled)},
       {"path of 60 nodes", path_graph(60)},
+      {"path of 64 nodes", path_graph(64)},
       {"path of 100 nodes", path_graph(100)},
+      {"path of 127 nodes: the highest level and node of a short key", path_graph(127)},
       {"star of 15 leaves", star_graph(15, 1)},
       {"star of 14 leaves, centre 7", star_graph(14, 7)},
       {"star of 14 leaves, centre last", star_graph(14, 15)},
@@ -213,9 +227,11 @@ TEST(ListingSearch, DeepPathsAndLongCandidateLists) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Enumeration expected = PlainMiner(c.edges).run();
-    const Enumeration got = list(c.edges);
-    ASSERT_EQ(got.lines, expected.lines);
-    ASSERT_EQ(got.count, expected.count);
+    for (const ListCode code : {ListCode::fastest, ListCode::general}) {
+      const Enumeration got = list(c.edges, {}, code);
+      ASSERT_EQ(got.lines, expected.lines);
+      ASSERT_EQ(got.count, expected.count);
+    }
   }
 }
 
@@ -223,7 +239,7 @@ TEST(ListingSearch, SizeBoundsKeepTheLinesWithinThemInOrder) {
   const SizeBounds bounds[] = {{1, 1}, {1, 2},   {2, 3}, {3, 3}, {4, SizeBounds::kNoMost},
                                {2, 5}, {6, 100}, {5, 4}, {0, 2}};
   std::mt19937 random(99);
-  for (int trial = 0; trial < trials(120); ++trial) {
+  for (int trial = 0; trial < listing_trials(120); ++trial) {
     const EdgeVector edges = trial % 3 == 0   ? random_simple_graph(random, 12)
                              : trial % 3 == 1 ? random_union(random, 6, 14, 0.6)
                                               : random_union(random, 12, 14, 0.6);
@@ -232,7 +248,7 @@ TEST(ListingSearch, SizeBoundsKeepTheLinesWithinThemInOrder) {
     for (const SizeBounds& b : bounds) {
       SCOPED_TRACE("sizes " + std::to_string(b.least) + " to " + std::to_string(b.most));
       const Enumeration expected = within(all, b);
-      const Enumeration got = list(edges, b);
+      const Enumeration got = list(edges, b, trial % 2 == 0 ? ListCode::fastest : ListCode::general);
       ASSERT_EQ(got.lines, expected.lines);
       ASSERT_EQ(got.count, expected.count);
       const AdjacencyList graph = graph_of(edges);
@@ -244,7 +260,7 @@ TEST(ListingSearch, SizeBoundsKeepTheLinesWithinThemInOrder) {
 
 TEST(ListingSearch, CountsWithoutASink) {
   std::mt19937 random(17);
-  for (int trial = 0; trial < trials(100); ++trial) {
+  for (int trial = 0; trial < listing_trials(100); ++trial) {
     const EdgeVector edges =
         trial % 2 == 0 ? random_simple_graph(random, 14) : random_union(random, 10, 14, 0.5);
     SCOPED_TRACE(edge_text(edges));
@@ -258,7 +274,7 @@ TEST(ListingSearch, CountsWithoutASink) {
 // listing, and the part of one child is the listing of the pattern one level down.
 TEST(ListingSearch, PartsOfAPatternGiveItsListing) {
   std::mt19937 random(123);
-  for (int trial = 0; trial < trials(60); ++trial) {
+  for (int trial = 0; trial < listing_trials(60); ++trial) {
     const EdgeVector edges =
         trial % 2 == 0 ? random_simple_graph(random, 11) : random_union(random, 9, 14, 0.5);
     SCOPED_TRACE(edge_text(edges));
@@ -303,6 +319,63 @@ TEST(ListingSearch, PartsOfAPatternGiveItsListing) {
     // Paths that leave the search list nothing.
     EXPECT_EQ(part({1, {std::uint32_t(graph.node_slots())}, 0, 1, true}).second, 0u);
     EXPECT_EQ(search.child_count(1, std::vector<std::uint32_t>{std::uint32_t(graph.node_slots())}), 0u);
+  }
+}
+
+// The byte shuffles of the short lists (ShortList.h), as the SIMD instruction applies them, against
+// the rules they replay.
+using Keys = std::array<std::uint16_t, short_list::kKeys>;
+
+TEST(ShortList, PruneControlsKeepTheKeysAboveTheLastAsTheSearchMovesThem) {
+  std::mt19937 random(3);
+  for (std::uint32_t size = 0; size <= short_list::kKeys; ++size) {
+    for (int trial = 0; trial < 300; ++trial) {
+      Keys keys{};
+      const std::uint16_t last = 500;
+      std::uint32_t kept = 0;
+      for (std::uint32_t lane = 0; lane < size; ++lane) {
+        keys[lane] = std::uint16_t(random() % 1000 + 1);
+        if (keys[lane] > last) kept |= 1u << lane;
+      }
+      // The search's rule: a key not above the last leaves its slot to the last key.
+      Keys expected = keys;
+      std::uint32_t left = size;
+      for (std::uint32_t i = 0; i < left;) {
+        if (expected[i] > last) {
+          ++i;
+        } else {
+          expected[i] = expected[--left];
+        }
+      }
+      for (std::uint32_t lane = left; lane < short_list::kKeys; ++lane) expected[lane] = 0;
+      ASSERT_EQ(short_list::shuffle(keys, short_list::kPrune[kept]), expected) << "kept " << kept;
+    }
+  }
+}
+
+TEST(ShortList, RefillPackAndShiftControls) {
+  const Keys keys{11, 22, 33, 44, 55, 66, 77, 88};
+  for (std::uint32_t size = 1; size <= short_list::kKeys; ++size) {
+    for (std::uint32_t slot = 0; slot < size; ++slot) {
+      Keys expected{};
+      for (std::uint32_t lane = 0; lane + 1 < size; ++lane) expected[lane] = keys[lane];
+      if (slot + 1 < size) expected[slot] = keys[size - 1];
+      EXPECT_EQ(short_list::shuffle(keys, short_list::kRefill[size * short_list::kKeys + slot]), expected)
+          << "size " << size << ", slot " << slot;
+    }
+  }
+  for (std::uint32_t mask = 0; mask < 256; ++mask) {
+    Keys expected{};
+    std::uint32_t to = 0;
+    for (std::uint32_t lane = 0; lane < short_list::kKeys; ++lane) {
+      if ((mask >> lane & 1) != 0) expected[to++] = keys[lane];
+    }
+    EXPECT_EQ(short_list::shuffle(keys, short_list::kPack[mask]), expected) << "mask " << mask;
+  }
+  for (std::uint32_t shift = 0; shift <= short_list::kKeys; ++shift) {
+    Keys expected{};
+    for (std::uint32_t lane = shift; lane < short_list::kKeys; ++lane) expected[lane] = keys[lane - shift];
+    EXPECT_EQ(short_list::shuffle(keys, short_list::kShift[shift]), expected) << "shift " << shift;
   }
 }
 
@@ -402,7 +475,7 @@ std::size_t expect_split_listings_join(const AdjacencyList& graph, SizeBounds bo
   return splitter.parts();
 }
 
-constexpr int kSplitTrials = trials(300);
+constexpr int kSplitTrials = listing_trials(300);
 
 TEST(ListingSearch, PartsGivenAwayJoinedInOrderGiveTheWholeListing) {
   std::mt19937 random(2024);
@@ -443,7 +516,7 @@ TEST(ListingSearch, PartsGivenAwayOnTheFamilies) {
     const AdjacencyList graph = build_simple_graph(edges.edges, edges.max_node);
     const SizeBounds bounds = graph.node_slots() > 128 ? SizeBounds{1, 6} : SizeBounds{};
     std::size_t parts = 0;
-    for (int round = 0; round < trials(4); ++round)
+    for (int round = 0; round < listing_trials(4); ++round)
       parts += expect_split_listings_join(graph, bounds, random, true);
     if (std::string(name).starts_with("path")) {
       EXPECT_EQ(parts, 0u);
@@ -531,7 +604,7 @@ TEST(ListingSearch, PartsGivenAwayDeepInTheSearch) {
     whole.count = search.list_part(first_root,
                                    [&](std::span<const char> b) { whole.lines.append(b.data(), b.size()); });
     std::size_t deepest = 0;
-    for (int round = 0; round < trials(3); ++round) {
+    for (int round = 0; round < listing_trials(3); ++round) {
       RandomSplitter splitter(search, random, 1 + std::uint32_t(random() % c.accept_one_in), true);
       const Enumeration joined = splitter.list(first_root);
       ASSERT_EQ(joined.lines, whole.lines);
@@ -545,7 +618,7 @@ TEST(ListingSearch, PartsGivenAwayDeepInTheSearch) {
 // A worker stopped by a failure elsewhere: its offer throws. The search stays usable.
 TEST(ListingSearch, AnOfferThatThrowsLeavesTheSearchUsable) {
   std::mt19937 random(61);
-  for (int trial = 0; trial < trials(40); ++trial) {
+  for (int trial = 0; trial < listing_trials(40); ++trial) {
     // Past 128 nodes the seen marks live in the search, and must not outlast the failed part.
     const EdgeVector edges = random_union(random, 14, 14, 0.5);
     SCOPED_TRACE(edge_text(edges));

@@ -101,4 +101,14 @@ TEST(PatternCountBySize, TalliesOfSeveralSearchesAddUp) {
   EXPECT_EQ(counts.total().get_str(), "1180591620717411303436");     // 2^70 + 12
 }
 
+TEST(PatternCount, CountsOfTheSameRoomAdd) {
+  PatternCount a(200);
+  PatternCount b(200);
+  for (const std::uint32_t e : {0U, 63U, 63U, 64U, 127U, 127U, 150U}) a.add_power_of_two(e);
+  for (const std::uint32_t e : {0U, 63U, 127U, 199U}) b.add_power_of_two(e);
+  const mpz_class expected = a.value() + b.value();
+  a.add(b);
+  EXPECT_EQ(a.value(), expected);  // carries out of limbs 0 and 1 included
+}
+
 }  // namespace
