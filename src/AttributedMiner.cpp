@@ -25,7 +25,7 @@ AttributedMiner::AttributedMiner(const std::string& graph_path, const std::strin
       min_sup_(thresholds.min_sup),
       min_graph_size_(thresholds.min_graph_size),
       by_size_(options.by_size),
-      part_(options.part) {
+      options_(options) {
   NodeNumbering numbering;
   {
     // The edge list is released once the graph is built.
@@ -61,7 +61,7 @@ AttributedMiner::AttributedMiner(AttributeTable attributes, const std::vector<Ed
       min_graph_size_(thresholds.min_graph_size),
       layout_(layout),
       by_size_(options.by_size),
-      part_(options.part) {
+      options_(options) {
   build_graph(edges);
   output_.open(options.output_name, {});
 }
@@ -138,9 +138,9 @@ std::uint64_t AttributedMiner::enumerate() {
     const SearchGraph graph(graph_, attributes_, min_sup_, layout_);
     const std::vector<std::int32_t> all_roots = roots();
     PartPieces part;
-    if (part_) {
+    if (options_.part) {
       AttributedShape shape(graph, min_graph_size_);
-      part = plan_part(shape, all_roots, *part_);
+      part = plan_part(shape, all_roots, options_);
     } else {
       part.runs.push_back({0, all_roots.size(), {}});
     }

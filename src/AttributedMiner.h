@@ -112,7 +112,7 @@ class AttributedMiner {
   std::int32_t min_graph_size_ = 0;
   RowLayout layout_ = RowLayout::automatic;
   bool by_size_ = false;
-  std::optional<PartChoice> part_;  // only this part of the search (see PartPlan.h)
+  RunOptions options_;  // of the run: its part, if any (see PartPlan.h), and the notes
   std::vector<std::uint64_t> reported_by_size_;  // summed over the searches
   PatternOutput output_;
 };

@@ -78,13 +78,13 @@ Listing list_on_threads(const AdjacencyList& graph, SizeBounds bounds, unsigned 
 
 // Lists one part of the whole listing.
 Listing list_part_of_run(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output,
-                         PartChoice choice) {
+                         const RunOptions& options) {
   std::vector<std::int32_t> roots(std::size_t(std::max<std::int64_t>(graph.node_slots() - 1, 0)));
   for (std::size_t i = 0; i < roots.size(); ++i) roots[i] = std::int32_t(i + 1);
   PartPieces part;
   {
     ListingShape shape(graph, bounds);
-    part = plan_part(shape, roots, choice);
+    part = plan_part(shape, roots, options);
   }
   if (threads > 1) return list_on_threads(graph, bounds, threads, output, next_piece_of(part, roots));
   ListingSearch search(graph, bounds);
@@ -102,8 +102,8 @@ Listing list_part_of_run(const AdjacencyList& graph, SizeBounds bounds, unsigned
 }  // namespace
 
 Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output,
-                      const std::optional<PartChoice>& part) {
-  if (part) return list_part_of_run(graph, bounds, threads, output, *part);
+                      const RunOptions* options) {
+  if (options != nullptr && options->part) return list_part_of_run(graph, bounds, threads, output, *options);
   if (threads <= 1) return list_on_one_thread(graph, bounds, output);
   std::int32_t next_root = 1;
   const std::int64_t roots = graph.node_slots();

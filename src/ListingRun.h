@@ -20,9 +20,9 @@ struct Listing {
 // Lists the patterns into output (or only counts them, when output writes nothing). With several
 // threads, every thread lists pieces of the search with a ListingSearch of its own; see JobBoard.h
 // for how the work is split and the lines are kept in order. With a part, only that part's pieces
-// (see PartPlan.h), which are then the first pieces of the threads.
+// (see PartPlan.h) when options name one, which are then the first pieces of the threads.
 Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output,
-                      const std::optional<PartChoice>& part = std::nullopt);
+                      const RunOptions* options = nullptr);
 
 // The memory a listing on threads takes beyond the graph: a search per thread and the lines waiting
 // to be written.

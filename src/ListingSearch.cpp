@@ -539,6 +539,7 @@ void ListingSearch::walk(std::int32_t root, std::span<const std::uint32_t> path,
   using Key = typename V::Key;
   if (!descend<V>(root, path)) return;
   const std::vector<Key>& keys = arena<Key>();
+  Tables<Key> t = tables<Key>();
   walk_nodes_.assign(1, root);
   for (std::uint32_t k = 0; k < path.size(); ++k) {
     walk_nodes_.push_back(node_of(keys[frames_[k].list + frames_[k].next - 1]));
@@ -555,7 +556,7 @@ void ListingSearch::walk(std::int32_t root, std::span<const std::uint32_t> path,
     if (slot >= children) break;
     walk_nodes_.resize(pattern_size);
     walk_nodes_.push_back(node_of(keys[f.list + slot]));
-    enter_child<V>(depth, slot);
+    enter_child<V>(t, depth, slot);
   }
   leave<V>(0);
 }

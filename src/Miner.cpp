@@ -84,7 +84,8 @@ Miner::Miner(EdgeList edges, const std::string& graph_name, const RunOptions& op
       bounds_{options.min_size.value_or(1), options.max_size.value_or(SizeBounds::kNoMost)},
       by_size_(options.by_size),
       options_(options) {
-  check_memory(input_name(graph_name), edges, options.output_name.empty(), threads_);
+  // A part counts with the listing search (see process()), so it needs the listing's memory.
+  check_memory(input_name(graph_name), edges, options.output_name.empty() && !options.part, threads_);
   const NodeNumbering numbering = survey_node_numbering(edges, true);
   graph_ = build_graph(edges, get_max_node(edges));
   edges = EdgeList{};  // released before the search's tables take their memory
@@ -109,7 +110,7 @@ void Miner::process() {
 }
 
 std::uint64_t Miner::enumerate() {
-  const Listing listing = list_patterns(graph_, bounds_, threads_, output_, options_.part);
+  const Listing listing = list_patterns(graph_, bounds_, threads_, output_, &options_);
   listed_by_size_ = listing.by_size;
   output_.finish();
   return listing.lines;

@@ -2,24 +2,29 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
+#include <cstdio>
 #include <limits>
 #include <numeric>
-#include <utility>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
+#include <utility>
+
+#include "helpers.h"
 
 namespace {
 
 __extension__ using Wide = unsigned __int128;  // sums of work, and sums times a number of parts
 
-constexpr std::uint64_t kPiecesPerPart = 32;  // a representative stands for at most 1/32 of a part
-constexpr std::uint64_t kMostSamplings = 64;
+// A representative stands for at most 1/32 of a part's guessed patterns of its level, and at least
+// 1/8192 when the budget allows.
+constexpr std::uint64_t kLeastPiecesPerPart = 32;
+constexpr std::uint64_t kMostPiecesPerPart = 8192;
+constexpr std::uint64_t kPilots = 4;
 constexpr std::uint64_t kLeastSteps = 20'000;  // the planning budget of any run, in steps
 constexpr std::uint64_t kMostSteps = 50'000'000;
-// The budget grows by a step for this much estimated work of a part: planning stays near 1 % of a
-// part's time (see BENCHMARKS.md for the share measured).
-constexpr std::uint64_t kWorkPerStep = 16'000;
+// The budget grows by a step for this much estimated work of a part: planning takes a few per cent
+// of a part's time at most, past the first sampling (see BENCHMARKS.md for the share measured).
+constexpr std::uint64_t kWorkPerStep = 50'000;
 constexpr std::uint64_t kSeed = 0x51ab5eed;
 
 constexpr std::uint32_t kAllChildren = std::numeric_limits<std::uint32_t>::max();
@@ -90,20 +95,31 @@ std::vector<Candidate> representatives(const std::vector<Candidate>& level, Wide
   return result;
 }
 
-// One stratified sampling of the whole search, level by level; adds a sample for each representative.
-void sample_search(SearchShape& shape, std::span<const std::int32_t> roots, std::uint32_t parts,
-                   PlanRandom& random, std::vector<Sample>& samples) {
+// One stratified sampling of the whole search, level by level; adds a sample for each
+// representative, and returns the patterns the representatives stand for (an estimate of the
+// patterns of the search). Every root is a representative of its own; below the roots, runs of
+// candidates are merged up to a share of the level's guessed patterns: 1/pieces of them (no limit
+// when pieces is 0).
+Wide sample_search(SearchShape& shape, std::span<const std::int32_t> roots, std::uint64_t pieces, PlanRandom& random,
+                   std::vector<Sample>& samples) {
   std::vector<Candidate> level(roots.size());
-  Wide guessed = 0;
   for (std::size_t i = 0; i < roots.size(); ++i) {
     const std::uint64_t guess = std::max<std::uint64_t>(shape.root_guess(roots[i]), 1);
     level[i] = {kNoParent, std::uint32_t(i), 1, guess, kind_of(guess)};
-    guessed += guess;
   }
-  const Wide share = std::max<Wide>(guessed / (Wide{parts} * kPiecesPerPart), 1);
+  Wide patterns = 0;
   std::vector<Place> places;  // of the representatives of the level above
   SearchShape::Expansion expansion;
+  bool at_roots = true;
   while (!level.empty()) {
+    // The roots' guesses are rough: each root stands for itself.
+    Wide share = 0;  // each candidate its own run
+    if (!at_roots && pieces == 0) {
+      share = ~Wide{0};
+    } else if (!at_roots) {
+      for (const Candidate& c : level) share += Wide{c.weight} * c.guess;
+      share = std::max<Wide>(share / pieces, 1);
+    }
     const std::vector<Candidate> chosen = representatives(level, share, random);
     std::vector<Place> chosen_places(chosen.size());
     level.clear();
@@ -118,6 +134,7 @@ void sample_search(SearchShape& shape, std::span<const std::int32_t> roots, std:
       shape.expand(roots[place[0]], std::span<const std::uint32_t>(place).subspan(1), expansion);
       samples.push_back(
           {place, times_work(add_work(expansion.own_work, expansion.leaves_work), candidate.weight)});
+      patterns += candidate.weight;
       for (std::size_t j = 0; j < expansion.slots.size(); ++j) {
         const std::uint64_t guess = std::max<std::uint64_t>(expansion.guesses[j], 1);
         level.push_back({k, expansion.slots[j], candidate.weight, guess, kind_of(guess)});
@@ -125,7 +142,9 @@ void sample_search(SearchShape& shape, std::span<const std::int32_t> roots, std:
       chosen_places[k] = std::move(place);
     }
     places = std::move(chosen_places);
+    at_roots = false;
   }
+  return patterns;
 }
 
 // The pieces that list the patterns from place first up to place end, end's own excluded.
@@ -186,18 +205,31 @@ std::vector<PartPieces> plan_parts(SearchShape& shape, std::span<const std::int3
   std::vector<PartPieces> result(parts);
   if (roots.empty()) return result;
 
+  // Pilots: runs merged by kind alone, for an estimate of the work, which sets the planning budget.
   std::vector<Sample> samples;
-  PlanRandom first_random(kSeed);
-  sample_search(shape, roots, parts, first_random, samples);
-  std::uint64_t first_total = 0;
-  for (const Sample& sample : samples) first_total = add_work(first_total, sample.work);
-  const std::uint64_t budget = getenv("QB") ? std::stoull(getenv("QB")) : std::clamp<std::uint64_t>(first_total / (std::uint64_t{parts} * kWorkPerStep),
-                                                         kLeastSteps, kMostSteps);
-  const std::uint64_t samplings =
-      std::clamp<std::uint64_t>(budget / std::max<std::uint64_t>(shape.steps(), 1), 1, kMostSamplings);
-  for (std::uint64_t s = 1; s < samplings; ++s) {
-    PlanRandom random(kSeed + s);
-    sample_search(shape, roots, parts, random, samples);
+  for (std::uint64_t s = 0; s < kPilots; ++s) {
+    PlanRandom random(kSeed + 1 + s);
+    sample_search(shape, roots, 0, random, samples);
+  }
+  Wide pilot_work = 0;
+  for (const Sample& sample : samples) pilot_work += sample.work;
+  samples.clear();
+  const auto budget = std::uint64_t(std::clamp<Wide>(pilot_work / (Wide{kPilots} * parts * kWorkPerStep),
+                                                     kLeastSteps, kMostSteps));
+  // Finer and finer samplings (four times the representatives each) while the budget lasts: the
+  // finest one is kept.
+  const std::uint64_t planning_start = shape.steps();
+  std::uint64_t samplings = 0;
+  for (std::uint64_t per_part = kLeastPiecesPerPart;; per_part *= 4) {
+    samples.clear();
+    const std::uint64_t steps_before = shape.steps();
+    PlanRandom random(kSeed);
+    sample_search(shape, roots, std::uint64_t{parts} * per_part, random, samples);
+    ++samplings;
+    const std::uint64_t spent = shape.steps() - planning_start;
+    const std::uint64_t last = shape.steps() - steps_before;
+    // The next sampling takes about four times the last one.
+    if (per_part >= kMostPiecesPerPart || spent + 4 * last > budget) break;
   }
   std::sort(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) {
     return a.place != b.place ? a.place < b.place : a.work < b.work;
@@ -225,14 +257,17 @@ std::vector<PartPieces> plan_parts(SearchShape& shape, std::span<const std::int3
   return result;
 }
 
-PartPieces plan_part(SearchShape& shape, std::span<const std::int32_t> roots, PartChoice choice) {
-  PlanFigures f;
-  std::vector<PartPieces> parts = plan_parts(shape, roots, choice.count, &f);
-  if (getenv("QUARN_PLAN_DEBUG")) {
-    fprintf(stderr, "samplings %lu sampled %lu steps %lu total %lu\n", (unsigned long)f.samplings, (unsigned long)f.sampled, (unsigned long)f.steps, (unsigned long)f.total_work);
-    for (auto& p : parts) fprintf(stderr, "  part est %lu runs %zu\n", (unsigned long)p.estimate, p.runs.size());
-  }
-  return std::move(parts[choice.index - 1]);
+PartPieces plan_part(SearchShape& shape, std::span<const std::int32_t> roots, const RunOptions& options) {
+  const PartChoice choice = *options.part;
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<PartPieces> parts = plan_parts(shape, roots, choice.count);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  PartPieces part = std::move(parts[choice.index - 1]);
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3f", took.count());
+  note(options, "part " + std::to_string(choice.index) + "/" + std::to_string(choice.count) + ": " +
+                    std::to_string(part.runs.size()) + " pieces, planned in " + seconds + " s");
+  return part;
 }
 
 JobBoard::NextPiece next_piece_of(const PartPieces& part, std::span<const std::int32_t> roots) {

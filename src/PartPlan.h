@@ -7,19 +7,23 @@
 // estimates are integers from sampling whose random choices follow a fixed generator with fixed
 // seeds, so that every build computes the same numbers.
 //
-// Estimating: stratified sampling of the search tree, level by level (Chen's estimator). Each level
-// keeps representative patterns, each standing for a weight of patterns of that level. The shape
-// guesses the patterns below each one (see SearchShapes.h); the patterns of a level are grouped by
-// kind (the guess's logarithm, in half bits) and, within a kind, into runs of consecutive patterns
-// whose guessed patterns below, times their weights, stay within a small share of the whole run's
-// (kPiecesPerPart of a part): one pattern of each run, drawn in proportion to weight, represents the
-// whole run. So patterns are merged only where they look alike and are small, and the stretches of
-// the order that representatives stand for stay short. The children of the representatives make up
-// the next level. A pattern's work (see SearchShapes.h) times its weight,
+// Estimating: stratified sampling of the search tree, level by level (after Chen's estimator). Each
+// level keeps representative patterns, each standing for a weight of patterns of that level. Every
+// root stands for itself. The shape guesses the patterns below each pattern (see SearchShapes.h);
+// below the roots, the patterns of a level are grouped by kind (the guess's logarithm, in half bits)
+// and, within a kind, into runs of consecutive patterns whose guessed patterns below, times their
+// weights, stay within 1/(N p) of the whole level's: one pattern of each run, drawn in proportion to
+// weight, represents the whole run. So patterns are merged only where they look alike and are small,
+// and the stretches of the order that representatives stand for stay short. The children of the
+// representatives make up the next level. A pattern's work (see SearchShapes.h) times its weight,
 // at its place in the search's order, estimates the work of the patterns it stands for, in the same
-// stretch of the order; the estimate of any stretch is unbiased. Independent samplings add up while
-// the planning budget lasts: it grows with the estimated work of a part, so that planning stays a
-// small share of a part's time.
+// stretch of the order; the estimate of any stretch is unbiased.
+//
+// Budget: four coarse pilot samplings (runs merged by kind alone) estimate the whole work; the
+// planning budget, in patterns stepped through, is that work per part over kWorkPerStep (at least
+// kLeastSteps). Samplings with p = 32, 128, 512, ... representatives per part and level follow
+// while the next one (about four times the last) fits in the budget; the finest is kept. A bigger
+// run so gets a finer plan, and planning stays a small share of a part's time.
 //
 // Cutting: the sampled patterns in search order, each goes to the part that holds the middle of its
 // work in the running sum: part floor(N (sum before it + half its own) / total) + 1. A part starts
@@ -107,8 +111,9 @@ struct PlanFigures {
 // Every part of a run split into parts (parts >= 1), in order. roots are the search's roots in order.
 std::vector<PartPieces> plan_parts(SearchShape& shape, std::span<const std::int32_t> roots, std::uint32_t parts,
                                    PlanFigures* figures = nullptr);
-// The part that choice names.
-PartPieces plan_part(SearchShape& shape, std::span<const std::int32_t> roots, PartChoice choice);
+// The part that options.part names (which must be set); notes how long planning took, and how many
+// pieces the part has, on standard error (unless options.quiet).
+PartPieces plan_part(SearchShape& shape, std::span<const std::int32_t> roots, const RunOptions& options);
 
 // Hands out a part's pieces in order, whole roots one at a time, as JobBoard takes its first pieces.
 // part and roots must outlive it.
