@@ -141,8 +141,8 @@ std::uint64_t AttributedMiner::enumerate() {
     if (options_.part) {
       AttributedShape shape(graph, min_graph_size_);
       part = plan_part(shape, all_roots, options_);
-    } else {
-      part.runs.push_back({0, all_roots.size(), {}});
+    } else if (!all_roots.empty()) {
+      part.runs.push_back({0, all_roots.size(), {}});  // every root (a run of whole roots is never empty)
     }
     JobBoard::NextPiece next = next_piece_of(part, all_roots);
     if (threads_ > 1) {

@@ -92,7 +92,9 @@ class SearchShape {
 // The pieces of one part, in search order: runs of whole roots, and pieces below a root.
 struct PartPieces {
   struct Run {
-    std::size_t first_root = 0;  // the whole roots roots[first_root, end_root), when end_root > first_root
+    // The whole roots roots[first_root, end_root) when end_root > first_root (never empty: an empty
+    // run would be read as the piece).
+    std::size_t first_root = 0;
     std::size_t end_root = 0;
     Piece piece;  // otherwise this piece
   };
