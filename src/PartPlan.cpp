@@ -19,7 +19,6 @@ __extension__ using Wide = unsigned __int128;  // sums of work, and sums times a
 // 1/8192 when the budget allows.
 constexpr std::uint64_t kLeastPiecesPerPart = 32;
 constexpr std::uint64_t kMostPiecesPerPart = 8192;
-constexpr std::uint64_t kPilots = 4;
 constexpr std::uint64_t kLeastSteps = 20'000;  // the planning budget of any run, in steps
 constexpr std::uint64_t kMostSteps = 50'000'000;
 // The budget grows by a step for this much estimated work of a part: planning takes a few per cent
@@ -98,8 +97,7 @@ std::vector<Candidate> representatives(const std::vector<Candidate>& level, Wide
 // One stratified sampling of the whole search, level by level; adds a sample for each
 // representative, and returns the patterns the representatives stand for (an estimate of the
 // patterns of the search). Every root is a representative of its own; below the roots, runs of
-// candidates are merged up to a share of the level's guessed patterns: 1/pieces of them (no limit
-// when pieces is 0).
+// candidates are merged up to a share of the level's guessed patterns: 1/pieces of them.
 Wide sample_search(SearchShape& shape, std::span<const std::int32_t> roots, std::uint64_t pieces, PlanRandom& random,
                    std::vector<Sample>& samples) {
   std::vector<Candidate> level(roots.size());
@@ -114,9 +112,7 @@ Wide sample_search(SearchShape& shape, std::span<const std::int32_t> roots, std:
   while (!level.empty()) {
     // The roots' guesses are rough: each root stands for itself.
     Wide share = 0;  // each candidate its own run
-    if (!at_roots && pieces == 0) {
-      share = ~Wide{0};
-    } else if (!at_roots) {
+    if (!at_roots) {
       for (const Candidate& c : level) share += Wide{c.weight} * c.guess;
       share = std::max<Wide>(share / pieces, 1);
     }
@@ -205,27 +201,22 @@ std::vector<PartPieces> plan_parts(SearchShape& shape, std::span<const std::int3
   std::vector<PartPieces> result(parts);
   if (roots.empty()) return result;
 
-  // Pilots: runs merged by kind alone, for an estimate of the work, which sets the planning budget.
+  // Finer and finer samplings (four times the representatives each) while the planning budget
+  // lasts, the finest one kept. The first sampling's estimate of the whole work sets the budget.
   std::vector<Sample> samples;
-  for (std::uint64_t s = 0; s < kPilots; ++s) {
-    PlanRandom random(kSeed + 1 + s);
-    sample_search(shape, roots, 0, random, samples);
-  }
-  Wide pilot_work = 0;
-  for (const Sample& sample : samples) pilot_work += sample.work;
-  samples.clear();
-  const auto budget = std::uint64_t(std::clamp<Wide>(pilot_work / (Wide{kPilots} * parts * kWorkPerStep),
-                                                     kLeastSteps, kMostSteps));
-  // Finer and finer samplings (four times the representatives each) while the budget lasts: the
-  // finest one is kept.
   const std::uint64_t planning_start = shape.steps();
+  std::uint64_t budget = 0;
   std::uint64_t samplings = 0;
   for (std::uint64_t per_part = kLeastPiecesPerPart;; per_part *= 4) {
     samples.clear();
     const std::uint64_t steps_before = shape.steps();
     PlanRandom random(kSeed);
     sample_search(shape, roots, std::uint64_t{parts} * per_part, random, samples);
-    ++samplings;
+    if (samplings++ == 0) {
+      Wide work = 0;
+      for (const Sample& sample : samples) work += sample.work;
+      budget = std::uint64_t(std::clamp<Wide>(work / (Wide{parts} * kWorkPerStep), kLeastSteps, kMostSteps));
+    }
     const std::uint64_t spent = shape.steps() - planning_start;
     const std::uint64_t last = shape.steps() - steps_before;
     // The next sampling takes about four times the last one.

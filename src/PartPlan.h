@@ -19,11 +19,11 @@
 // at its place in the search's order, estimates the work of the patterns it stands for, in the same
 // stretch of the order; the estimate of any stretch is unbiased.
 //
-// Budget: four coarse pilot samplings (runs merged by kind alone) estimate the whole work; the
-// planning budget, in patterns stepped through, is that work per part over kWorkPerStep (at least
-// kLeastSteps). Samplings with p = 32, 128, 512, ... representatives per part and level follow
-// while the next one (about four times the last) fits in the budget; the finest is kept. A bigger
-// run so gets a finer plan, and planning stays a small share of a part's time.
+// Budget: a first sampling with p = 32 representatives per part and level estimates the whole
+// work; the planning budget, in patterns stepped through, is that work per part over kWorkPerStep
+// (at least kLeastSteps). Samplings with p = 128, 512, ... follow while the next one (about four
+// times the last) fits in the budget; the finest is kept. A bigger run so gets a finer plan, and
+// planning stays a small share of a part's time.
 //
 // Cutting: the sampled patterns in search order, each goes to the part that holds the middle of its
 // work in the running sum: part floor(N (sum before it + half its own) / total) + 1. A part starts
