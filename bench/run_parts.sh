@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
-# Times the parts of a run (--part I/8, --threads 1) on the benchmark graphs: each part's CPU time,
-# max/mean over the parts (the target is at most 1.5), and the planning time as a share of a part's
-# mean time. Prints a markdown table; see BENCHMARKS.md, "Parts".
+# Times the parts of a run (--part I/N, --threads 1, N = 8 by default) on the benchmark graphs of
+# bench/run_cis.sh: each part's CPU time (user + system), max/mean over the parts (the target is at
+# most 1.5), and the planning time (from each part's note "planned in S s") as a share of the parts'
+# time. Prints a markdown table; see BENCHMARKS.md, "Parts".
 #
 #   bench/run_parts.sh [--parts N] [--only REGEX] [--output null|count]
 #
-# The parts list to /dev/null (CIS) or count only (--output count). The planning time is that of a
-# part with --max-size 0... no: of `--part 1/N` on a search cut short is not separable, so it is
-# measured as the CPU time of planning alone (QUARN_PLAN_ONLY=1 stops a run after its plan).
-# Environment: QUARN=path times that binary (default build/quarn, built if missing); GEN=path is
+# The parts list to /dev/null, or count only (--output count), the whole run too. Environment: QUARN=path times that binary (default build/quarn, built if missing); GEN=path is
 # gen_graph (default build/bench/gen_graph); TMPDIR holds the graphs (default /tmp).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,28 +29,28 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/quarn-parts.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# NAME|MODE|gen_graph arguments|extra quarn arguments. The CIS graphs of bench/run_cis.sh, and MCS on
-# a generated attribute table.
+# NAME|MODE|gen_graph arguments|extra quarn arguments. The families of bench/run_cis.sh, a little
+# larger, so that a whole run takes about 3 to 15 s on one thread and a part about an eighth of it:
+# a plan's first sampling takes a few hundredths of a second whatever the size of the run.
 graphs=(
-  "tree-48|CIS|tree 48 --seed 2|"
-  "ladder-18|CIS|ladder 18|"
-  "grid-5x6|CIS|grid 5 6|"
-  "king-5x5|CIS|king 5 5|"
-  "sparse3-34|CIS|sparse 34 3 --seed 1|"
-  "sparse2-45|CIS|sparse 45 2 --seed 2|"
-  "regular3-30|CIS|regular 30 3 --seed 1|"
-  "regular4-27|CIS|regular 27 4 --seed 1|"
-  "dense30-26|CIS|dense 26 30 --seed 1|"
-  "dense45-26|CIS|dense 26 45 --seed 1|"
-  "dense60-26|CIS|dense 26 60 --seed 1|"
-  "union-mixed|CIS|union grid 5 5 + complete 24 + regular 26 4|"
+  "tree-56|CIS|tree 56 --seed 2|"
+  "ladder-21|CIS|ladder 21|"
+  "grid-5x7|CIS|grid 5 7|"
+  "king-5x6|CIS|king 5 6|"
+  "sparse3-36|CIS|sparse 36 3 --seed 1|"
+  "sparse2-56|CIS|sparse 56 2 --seed 2|"
+  "regular3-32|CIS|regular 32 3 --seed 1|"
+  "regular4-30|CIS|regular 30 4 --seed 1|"
+  "dense30-29|CIS|dense 29 30 --seed 1|"
+  "dense45-28|CIS|dense 28 45 --seed 1|"
+  "dense60-28|CIS|dense 28 60 --seed 1|"
+  "union-mixed|CIS|union grid 5 6 + complete 25 + regular 28 4|"
 )
 
-# CPU seconds (user + system) of a command, its output discarded.
+# CPU seconds (user + system) of a command, its output discarded; its notes go to $work/notes.
 cpu() {
-  local t
-  t=$( { /usr/bin/time -f '%U %S' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1)
-  awk -v t="$t" 'BEGIN { split(t, a, " "); printf "%.2f", a[1] + a[2] }'
+  /usr/bin/time -o "$work/time" -f '%U %S' "$@" >/dev/null 2>"$work/notes"
+  awk '{ printf "%.2f", $1 + $2 }' "$work/time"
 }
 
 printf '| graph | whole (s) |'
@@ -70,18 +68,18 @@ for spec in "${graphs[@]}"; do
   # shellcheck disable=SC2086
   whole=$(cpu "$quarn" "$mode" "$work/$name.txt" "${out[@]}" --threads 1 --quiet $extra)
   times=()
+  plan=0
   for i in $(seq "$parts"); do
     # shellcheck disable=SC2086
-    times+=("$(cpu "$quarn" "$mode" "$work/$name.txt" "${out[@]}" --threads 1 --quiet --part "$i/$parts" $extra)")
+    times+=("$(cpu "$quarn" "$mode" "$work/$name.txt" "${out[@]}" --threads 1 --part "$i/$parts" $extra)")
+    plan=$(awk -v sum="$plan" '/planned in/ { sum += $(NF - 1) } END { print sum }' "$work/notes")
   done
-  # shellcheck disable=SC2086
-  plan=$(QUARN_PLAN_ONLY=1 cpu "$quarn" "$mode" "$work/$name.txt" "${out[@]}" --threads 1 --quiet --part "1/$parts" $extra)
   printf '| %s | %s |' "$name" "$whole"
   for t in "${times[@]}"; do printf ' %s |' "$t"; done
   awk -v all="${times[*]}" -v plan="$plan" 'BEGIN {
     n = split(all, t, " "); max = 0; sum = 0
     for (i = 1; i <= n; ++i) { sum += t[i]; if (t[i] > max) max = t[i] }
     mean = sum / n
-    printf " %.2f | %.1f %% |\n", (mean > 0 ? max / mean : 0), (mean > 0 ? 100 * plan / mean : 0)
+    printf " %.2f | %.1f %% |\n", (mean > 0 ? max / mean : 0), (sum > 0 ? 100 * plan / sum : 0)
   }'
 done

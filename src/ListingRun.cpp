@@ -51,8 +51,8 @@ std::uint64_t listing_bytes_needed(std::int64_t node_slots, std::int64_t adjacen
 namespace {
 
 // Lists the pieces that next hands out, in order, on several threads.
-Listing list_on_threads(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output,
-                        JobBoard::NextPiece next) {
+Listing list_on_threads(const AdjacencyList& graph, SizeBounds bounds, unsigned threads,
+                        PatternOutput& output, JobBoard::NextPiece next) {
   JobBoard::WriteBlock write_block;
   if (output.enabled())
     write_block = [&output](const char* data, std::size_t size) { output.write_block(data, size); };
@@ -77,8 +77,8 @@ Listing list_on_threads(const AdjacencyList& graph, SizeBounds bounds, unsigned 
 }
 
 // Lists one part of the whole listing.
-Listing list_part_of_run(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output,
-                         const RunOptions& options) {
+Listing list_part_of_run(const AdjacencyList& graph, SizeBounds bounds, unsigned threads,
+                         PatternOutput& output, const RunOptions& options) {
   std::vector<std::int32_t> roots(std::size_t(std::max<std::int64_t>(graph.node_slots() - 1, 0)));
   for (std::size_t i = 0; i < roots.size(); ++i) roots[i] = std::int32_t(i + 1);
   PartPieces part;

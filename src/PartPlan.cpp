@@ -59,9 +59,10 @@ std::uint64_t below(PlanRandom& random, std::uint64_t bound) {
 }
 
 // The representatives of a level, in order: by kind, runs of consecutive candidates whose guessed
-// patterns below, times their weights, stay within share; one candidate of each run drawn in
-// proportion to weight and weighing the whole run.
-std::vector<Candidate> representatives(const std::vector<Candidate>& level, Wide share, PlanRandom& random) {
+// patterns below, times their weights, stay within share, and whose weights stay within
+// weight_share; one candidate of each run drawn in proportion to weight and weighing the whole run.
+std::vector<Candidate> representatives(const std::vector<Candidate>& level, Wide share, Wide weight_share,
+                                       PlanRandom& random) {
   std::vector<std::size_t> order(level.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::stable_sort(order.begin(), order.end(),
@@ -74,7 +75,8 @@ std::vector<Candidate> representatives(const std::vector<Candidate>& level, Wide
     const Candidate& candidate = level[order[i]];
     const Wide mass = Wide{candidate.weight} * candidate.guess;
     const bool same_kind = i > 0 && level[order[i - 1]].kind == candidate.kind;
-    if (run_weight > 0 && (!same_kind || run_mass + mass > share)) {
+    if (run_weight > 0 &&
+        (!same_kind || run_mass + mass > share || run_weight + candidate.weight > weight_share)) {
       kept.emplace_back(chosen, run_weight);
       run_mass = 0;
       run_weight = 0;
@@ -98,8 +100,8 @@ std::vector<Candidate> representatives(const std::vector<Candidate>& level, Wide
 // representative, and returns the patterns the representatives stand for (an estimate of the
 // patterns of the search). Every root is a representative of its own; below the roots, runs of
 // candidates are merged up to a share of the level's guessed patterns: 1/pieces of them.
-Wide sample_search(SearchShape& shape, std::span<const std::int32_t> roots, std::uint64_t pieces, PlanRandom& random,
-                   std::vector<Sample>& samples) {
+Wide sample_search(SearchShape& shape, std::span<const std::int32_t> roots, std::uint64_t pieces,
+                   PlanRandom& random, std::vector<Sample>& samples) {
   std::vector<Candidate> level(roots.size());
   for (std::size_t i = 0; i < roots.size(); ++i) {
     const std::uint64_t guess = std::max<std::uint64_t>(shape.root_guess(roots[i]), 1);
@@ -110,13 +112,20 @@ Wide sample_search(SearchShape& shape, std::span<const std::int32_t> roots, std:
   SearchShape::Expansion expansion;
   bool at_roots = true;
   while (!level.empty()) {
-    // The roots' guesses are rough: each root stands for itself.
+    // The roots' guesses are rough: each root stands for itself. Below them, a run stands for at
+    // most 1/pieces of the level's guessed patterns below, and of the level's patterns: so parts
+    // of the search whose guesses are low (where the guess misses much) still get representatives.
     Wide share = 0;  // each candidate its own run
+    Wide weight_share = 0;
     if (!at_roots) {
-      for (const Candidate& c : level) share += Wide{c.weight} * c.guess;
+      for (const Candidate& c : level) {
+        share += Wide{c.weight} * c.guess;
+        weight_share += c.weight;
+      }
       share = std::max<Wide>(share / pieces, 1);
+      weight_share = std::max<Wide>(weight_share / pieces, 1);
     }
-    const std::vector<Candidate> chosen = representatives(level, share, random);
+    const std::vector<Candidate> chosen = representatives(level, share, weight_share, random);
     std::vector<Place> chosen_places(chosen.size());
     level.clear();
     for (std::size_t k = 0; k < chosen.size(); ++k) {
@@ -168,7 +177,8 @@ class StretchPieces {
     }
     // Down to end: each pattern above it, then its children before the one toward end.
     for (std::size_t j = descend_from; j < end.size(); ++j) {
-      if (shape_.own_line_apart()) runs_.push_back({0, 0, Piece{roots_[end[0]], slots_of(end, j), 0, 0, true}});
+      if (shape_.own_line_apart())
+        runs_.push_back({0, 0, Piece{roots_[end[0]], slots_of(end, j), 0, 0, true}});
       children(end, j, 0, end[j]);
     }
     return runs_;
@@ -195,8 +205,8 @@ class StretchPieces {
 
 }  // namespace
 
-std::vector<PartPieces> plan_parts(SearchShape& shape, std::span<const std::int32_t> roots, std::uint32_t parts,
-                                   PlanFigures* figures) {
+std::vector<PartPieces> plan_parts(SearchShape& shape, std::span<const std::int32_t> roots,
+                                   std::uint32_t parts, PlanFigures* figures) {
   parts = std::max<std::uint32_t>(parts, 1);
   std::vector<PartPieces> result(parts);
   if (roots.empty()) return result;

@@ -68,9 +68,9 @@ class SearchShape {
  public:
   // A pattern as the sampling sees it.
   struct Expansion {
-    std::uint64_t own_work = 0;     // the pattern's own work, its line included
-    std::uint64_t leaves_work = 0;  // its children's, when the search lists them without going down
-    std::vector<std::uint32_t> slots;   // the children the search goes down to, ascending
+    std::uint64_t own_work = 0;          // the pattern's own work, its line included
+    std::uint64_t leaves_work = 0;       // its children's, when the search lists them without going down
+    std::vector<std::uint32_t> slots;    // the children the search goes down to, ascending
     std::vector<std::uint64_t> guesses;  // by child: a guess of the patterns below it, at least 1
   };
 
@@ -111,8 +111,8 @@ struct PlanFigures {
 };
 
 // Every part of a run split into parts (parts >= 1), in order. roots are the search's roots in order.
-std::vector<PartPieces> plan_parts(SearchShape& shape, std::span<const std::int32_t> roots, std::uint32_t parts,
-                                   PlanFigures* figures = nullptr);
+std::vector<PartPieces> plan_parts(SearchShape& shape, std::span<const std::int32_t> roots,
+                                   std::uint32_t parts, PlanFigures* figures = nullptr);
 // The part that options.part names (which must be set); notes how long planning took, and how many
 // pieces the part has, on standard error (unless options.quiet).
 PartPieces plan_part(SearchShape& shape, std::span<const std::int32_t> roots, const RunOptions& options);

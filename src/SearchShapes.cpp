@@ -175,7 +175,8 @@ void AttributedShape::tried_candidates(std::vector<std::uint32_t>& slots) const 
 
 std::uint64_t AttributedShape::pattern_work() const {
   const std::uint64_t candidates = pattern_.candidate_count();
-  std::uint64_t work = kAttributedVisit + kAttributedTest * candidates * (pattern_.excluded_count() + candidates / 2);
+  std::uint64_t work =
+      kAttributedVisit + kAttributedTest * candidates * (pattern_.excluded_count() + candidates / 2);
   if (pattern_.is_maximal() && pattern_.depth() >= std::size_t(min_graph_size_))
     work += kAttributedLine + kAttributedPerNode * pattern_.depth();
   return work;

@@ -56,9 +56,9 @@ class ListingShape : public SearchShape {
   std::vector<std::uint64_t> subtrees_;
   std::uint32_t pattern_stamp_ = 0;
   std::uint32_t child_stamp_ = 0;
-  std::vector<std::int32_t> forest_;   // the forest's nodes in breadth-first order
-  std::vector<std::int32_t> parent_;   // by forest position: the position of its parent, or -1
-  std::vector<std::uint32_t> depth_;   // by forest position
+  std::vector<std::int32_t> forest_;    // the forest's nodes in breadth-first order
+  std::vector<std::int32_t> parent_;    // by forest position: the position of its parent, or -1
+  std::vector<std::uint32_t> depth_;    // by forest position
   std::vector<std::int32_t> frontier_;  // the pattern's candidates and the nodes it saw beside them
 };
 

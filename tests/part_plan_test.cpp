@@ -12,8 +12,8 @@
 #include "Miner.h"
 #include "PartPlan.h"
 #include "SearchShapes.h"
-#include "reference_mcs.h"
 #include "graph_families.h"
+#include "reference_mcs.h"
 #include "test_support.h"
 
 namespace {
@@ -67,7 +67,8 @@ struct Lines {
   }
 };
 
-Lines list_cis(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, std::optional<PartChoice> part) {
+Lines list_cis(const AdjacencyList& graph, SizeBounds bounds, unsigned threads,
+               std::optional<PartChoice> part) {
   TempDir dir;
   RunOptions options{dir.file("out.txt")};
   options.quiet = true;
@@ -83,17 +84,21 @@ TEST(Parts, CisPartsJoinToTheWholeListing) {
   std::mt19937 random(8128);
   for (int trial = 0; trial < trials(60); ++trial) {
     const bool bounded = trial % 3 == 2;
-    const EdgeVector edges = bounded ? random_simple_graph(random, 60, 0.08) : random_simple_graph(random, 13);
+    const EdgeVector edges =
+        bounded ? random_simple_graph(random, 60, 0.08) : random_simple_graph(random, 13);
     const SizeBounds bounds = bounded ? SizeBounds{2, 4} : trial % 3 == 1 ? SizeBounds{3, 7} : SizeBounds{};
     const EdgeList list = edges_of(edge_text(edges));
     const AdjacencyList graph = build_graph(list, list.max_node);
     const Lines whole = list_cis(graph, bounds, 1, std::nullopt);
     // N from 1 to 8, and now and then more parts than patterns.
-    const std::uint32_t parts = trial % 9 == 8 ? std::uint32_t(whole.count + 3) : 1 + std::uint32_t(trial % 8);
+    const std::uint32_t parts =
+        trial % 9 == 8 ? std::uint32_t(whole.count + 3) : 1 + std::uint32_t(trial % 8);
     const unsigned threads = 1 + unsigned(trial % 3);
-    SCOPED_TRACE(std::to_string(parts) + " parts, " + std::to_string(threads) + " threads\n" + edge_text(edges));
+    SCOPED_TRACE(std::to_string(parts) + " parts, " + std::to_string(threads) + " threads\n" +
+                 edge_text(edges));
     Lines joined;
-    for (std::uint32_t i = 1; i <= parts; ++i) joined.add(list_cis(graph, bounds, threads, PartChoice{i, parts}));
+    for (std::uint32_t i = 1; i <= parts; ++i)
+      joined.add(list_cis(graph, bounds, threads, PartChoice{i, parts}));
     ASSERT_EQ(joined.text, whole.text);
     ASSERT_EQ(joined.count, whole.count);
     ASSERT_EQ(trimmed(joined.by_size), whole.by_size);
@@ -117,7 +122,8 @@ Attributed random_attributed(std::mt19937& random) {
     for (int j = 0; j < attributes; ++j) row.push_back(uniform(1, 100) <= percent ? 1 : 0);
   }
   Attributed g{attribute_table(rows), {}, McsThresholds{uniform(0, 5), uniform(-1, 3)}};
-  for (int i = uniform(0, 2 * nodes); i > 0; --i) g.edges.push_back(Edge{uniform(1, nodes), uniform(1, nodes)});
+  for (int i = uniform(0, 2 * nodes); i > 0; --i)
+    g.edges.push_back(Edge{uniform(1, nodes), uniform(1, nodes)});
   return g;
 }
 
@@ -141,7 +147,8 @@ TEST(Parts, McsPartsJoinToTheWholeRun) {
   for (int trial = 0; trial < trials(60); ++trial) {
     const Attributed g = random_attributed(random);
     const Lines whole = mine_mcs(g, 1, std::nullopt);
-    const std::uint32_t parts = trial % 9 == 8 ? std::uint32_t(whole.count + 3) : 1 + std::uint32_t(trial % 8);
+    const std::uint32_t parts =
+        trial % 9 == 8 ? std::uint32_t(whole.count + 3) : 1 + std::uint32_t(trial % 8);
     const unsigned threads = 1 + unsigned(trial % 3);
     std::string rows;
     for (std::int32_t k = 1; k <= g.table.rows; ++k) rows += std::to_string(g.table.ones(k)) + " ";
@@ -149,8 +156,8 @@ TEST(Parts, McsPartsJoinToTheWholeRun) {
     for (const Edge& e : g.edges) edges += std::to_string(e.first) + "-" + std::to_string(e.second) + " ";
     SCOPED_TRACE("trial " + std::to_string(trial) + ": " + std::to_string(parts) + " parts, " +
                  std::to_string(threads) + " threads; min_sup " + std::to_string(g.thresholds.min_sup) +
-                 ", min_graph_size " + std::to_string(g.thresholds.min_graph_size) + "\nattributes per node: " +
-                 rows + "\nedges: " + edges);
+                 ", min_graph_size " + std::to_string(g.thresholds.min_graph_size) +
+                 "\nattributes per node: " + rows + "\nedges: " + edges);
     Lines joined;
     for (std::uint32_t i = 1; i <= parts; ++i) joined.add(mine_mcs(g, threads, PartChoice{i, parts}));
     ASSERT_EQ(joined.text, whole.text);
