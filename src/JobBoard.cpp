@@ -76,8 +76,22 @@ void JobBoard::fail(std::exception_ptr failure) {
 }
 
 const Piece* JobBoard::Worker::take() {
-  if (has_job_) end_job();
   JobBoard& board = *board_;
+  if (has_pieces_left()) {
+    ++piece_index_;
+    if (has_pieces_left() && split_wanted()) {
+      bool gave = false;
+      {
+        const std::lock_guard lock(board.mutex_);
+        if (board.stopped_) throw Stopped{};
+        gave = board.hungry_ > board.offered_;
+        if (gave) give_away_pieces_left();
+      }
+      if (gave) board.work_for_idle_.notify_one();
+    }
+    return &job_->pieces[piece_index_];
+  }
+  if (has_job_) end_job();
   std::unique_lock lock(board.mutex_);
   for (;;) {
     if (board.stopped_) throw Stopped{};
@@ -87,12 +101,18 @@ const Piece* JobBoard::Worker::take() {
       break;
     }
     if (!board.initial_done_) {
-      Piece piece;
-      if (board.initial_(piece)) {
-        job_ = board.jobs_.insert(board.jobs_.end(), Job{std::move(piece), {}, 0, false, false});
+      Job job;
+      for (Piece piece; job.pieces.size() < kBatch; piece = Piece{}) {
+        if (!board.initial_(piece)) {
+          board.initial_done_ = true;
+          break;
+        }
+        job.pieces.push_back(std::move(piece));
+      }
+      if (!job.pieces.empty()) {
+        job_ = board.jobs_.insert(board.jobs_.end(), std::move(job));
         break;
       }
-      board.initial_done_ = true;
     }
     // Nothing left to hand out: wait for a piece split off a running job, unless every worker waits.
     if (++board.hungry_ == board.workers_.size()) {
@@ -107,24 +127,43 @@ const Piece* JobBoard::Worker::take() {
   job_->taken = true;
   job_->worker = index_;
   has_job_ = true;
+  piece_index_ = 0;
   if (board.write_block_) {
     chunk_ = board.take_free_chunk();
     used_ = 0;
   }
-  return &job_->piece;
+  return &job_->pieces[0];
 }
 
 bool JobBoard::Worker::offer(Piece&& piece) {
   JobBoard& board = *board_;
+  bool taken = false;
   {
     const std::lock_guard lock(board.mutex_);
     if (board.stopped_) throw Stopped{};
     if (board.hungry_ <= board.offered_) return false;  // every hungry worker has a piece coming
-    board.jobs_.insert(std::next(job_), Job{std::move(piece), {}, 0, false, false});
-    ++board.offered_;
+    if (has_pieces_left()) {
+      give_away_pieces_left();
+    } else {
+      Job job;
+      job.pieces.push_back(std::move(piece));
+      board.jobs_.insert(std::next(job_), std::move(job));
+      ++board.offered_;
+      taken = true;
+    }
   }
   board.work_for_idle_.notify_one();
-  return true;
+  return taken;
+}
+
+// With the board's lock held.
+void JobBoard::Worker::give_away_pieces_left() {
+  Job rest;
+  const auto first = job_->pieces.begin() + static_cast<std::ptrdiff_t>(piece_index_ + 1);
+  rest.pieces.assign(std::make_move_iterator(first), std::make_move_iterator(job_->pieces.end()));
+  job_->pieces.erase(first, job_->pieces.end());
+  board_->jobs_.insert(std::next(job_), std::move(rest));
+  ++board_->offered_;
 }
 
 void JobBoard::Worker::end_job() {
@@ -139,11 +178,17 @@ void JobBoard::Worker::end_job() {
   job_->ended = true;
   if (!board.write_block_) {
     board.jobs_.erase(job_);
-  } else if (rest.empty()) {
-    board.work_for_writer_.notify_one();
-  } else {
-    board.give(*this, std::move(rest), lock);
+    return;
   }
+  std::vector<Piece>().swap(job_->pieces);  // the writer needs only the lines
+  job_->charged = true;
+  board.count_held(index_, kJobBytes + rest.size());
+  if (!rest.empty()) board.queue(*job_, std::move(rest));
+  board.work_for_writer_.notify_one();
+  // The job may be written and gone by now: wait for this worker's own share alone.
+  board.room_for_workers_.wait(lock,
+                               [&] { return board.stopped_ || board.held_[index_] < board.limit_bytes_; });
+  if (board.stopped_) throw Stopped{};
 }
 
 void JobBoard::Worker::spill(const char* data, std::size_t size) {
@@ -170,19 +215,27 @@ void JobBoard::hand_over(Worker& worker) {
 // Queues lines of the worker's job for the writer, then waits while the worker holds as many
 // unwritten bytes as it may.
 void JobBoard::give(Worker& worker, std::vector<char> lines, std::unique_lock<std::mutex>& lock) {
-  std::size_t& held = held_[worker.index_];
-  held += lines.size();
-  held_in_all_ += lines.size();
-  peak_held_ = std::max(peak_held_, held_in_all_);
   Job& job = *worker.job_;
-  job.queued_bytes += lines.size();
-  job.chunks.push_back(std::move(lines));
+  count_held(worker.index_, lines.size());
+  queue(job, std::move(lines));
   work_for_writer_.notify_one();
+  const std::size_t& held = held_[worker.index_];
   room_for_workers_.wait(lock, [&] {
     const bool head = &jobs_.front() == &job;
     return stopped_ || (head ? job.queued_bytes : held) < limit_bytes_;
   });
   if (stopped_) throw Stopped{};
+}
+
+void JobBoard::count_held(unsigned worker, std::size_t bytes) {
+  held_[worker] += bytes;
+  held_in_all_ += bytes;
+  peak_held_ = std::max(peak_held_, held_in_all_);
+}
+
+void JobBoard::queue(Job& job, std::vector<char> lines) {
+  job.queued_bytes += lines.size();
+  job.chunks.push_back(std::move(lines));
 }
 
 std::vector<char> JobBoard::take_free_chunk() {
@@ -205,6 +258,10 @@ void JobBoard::write_in_order() {
     if (stopped_ || jobs_.empty()) return;
     Job& head = jobs_.front();
     if (head.chunks.empty()) {  // ended and written in full
+      if (head.charged) {
+        held_[head.worker] -= kJobBytes;
+        held_in_all_ -= kJobBytes;
+      }
       jobs_.pop_front();
       room_for_workers_.notify_all();  // the next job's worker may be waiting for its turn
       continue;

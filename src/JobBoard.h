@@ -1,14 +1,17 @@
 // Work for several threads: jobs in the order of the output, split on demand, and their lines
 // written in that order in bounded memory.
 //
-// A job lists one piece of a search: the patterns below one pattern, reached from a root by a path
-// of child indices, or a range of that pattern's children. The pieces known at the start (one per
-// root, or the pieces of one part of a run) are handed out in order. A worker that finds none left
-// says it is hungry; a worker still running a job then gives away the children it has not started of
-// the shallowest pattern that has some, as a new job, which comes right after its own job in the
-// output: everything its own job still lists lies deeper in the search, so it comes before them, and
-// everything after its own job comes after them. The work is thus split below the roots exactly
-// where it is still left, whatever the shape of the search.
+// A job lists pieces of a search, one after another: each the patterns below one pattern, reached
+// from a root by a path of child indices, or a range of that pattern's children. The pieces known at
+// the start (one per root, or the pieces of one part of a run) are handed out in order, up to
+// kBatch of them to a job, so that a graph of millions of small roots costs a lock, a job and a
+// write per batch, not per root. A worker that finds none left says it is hungry; a worker still
+// running a job then gives away the pieces of its batch it has not started, as a new job right after
+// its own; and when there are none, the children it has not started of the shallowest pattern that
+// has some, as a new job, which comes right after its own job in the output: everything its own job
+// still lists lies deeper in the search, so it comes before them, and everything after its own job
+// comes after them. The work is thus split below the roots exactly where it is still left, whatever
+// the shape of the search.
 //
 // Lines go into chunks of the job that writes them. A writer thread writes the chunks of the first
 // job not yet written in full (the head) as they come, then moves on along the jobs' order. Chunks of
@@ -16,8 +19,9 @@
 // chunks_per_worker chunks: a worker at its limit waits until the writer has taken some. A worker
 // whose job is the head waits only for the lines of that job, which are the ones being written: its
 // other lines (of jobs it ran before, which may come after this one when this one was split off an
-// earlier job) can only be written after it. So the run cannot stall, and memory stays below
-// workers times (2 chunks_per_worker + 2) chunks whatever the size of the output.
+// earlier job) can only be written after it. A job that waits to be written counts kJobBytes beside
+// its lines, so that many jobs of few lines are bounded too. So the run cannot stall, and memory
+// stays below workers times (2 chunks_per_worker + 2) chunks whatever the size of the output.
 //
 // A failure anywhere (a write, or an exception in a worker) stops every worker: their next call to
 // the board throws Stopped, and run() rethrows the first failure.
@@ -71,25 +75,32 @@ class JobBoard {
 
   using Limits = JobLimits;
 
+  // The most pieces known at the start that one job takes at once.
+  static constexpr std::size_t kBatch = 64;
+  // What a job waiting to be written counts against its worker's limit beside its lines: more than
+  // the job's own memory.
+  static constexpr std::size_t kJobBytes = 1024;
+
   JobBoard(unsigned workers, NextPiece initial, WriteBlock write_block, Limits limits);
 
   // The most memory one worker takes with these limits: the lines it may hold, chunks it fills
   // included, and its thread's stack.
   static constexpr std::size_t bytes_per_worker(Limits limits = {}) {
     constexpr std::size_t kThreadStack = std::size_t{8} << 20;
-    return (2 * limits.chunks_per_worker + 2) * limits.chunk_bytes + kThreadStack;
+    return (2 * limits.chunks_per_worker + 2) * limits.chunk_bytes + kJobBytes + kThreadStack;
   }
   ~JobBoard();
   JobBoard(const JobBoard&) = delete;
   JobBoard& operator=(const JobBoard&) = delete;
 
   struct Job {
-    Piece piece;
+    std::vector<Piece> pieces;  // listed in order
     std::deque<std::vector<char>> chunks;
     std::size_t queued_bytes = 0;  // in chunks
     unsigned worker = 0;
     bool taken = false;
     bool ended = false;
+    bool charged = false;  // kJobBytes counted against its worker
   };
   using JobList = std::list<Job>;
 
@@ -104,7 +115,8 @@ class JobBoard {
   // What one worker sees of the board.
   class Worker {
    public:
-    // The piece of the next job, or null once all work is done. Ends the job before it, if any.
+    // The next piece of the current job, or else of the next job, or null once all work is done.
+    // Ends the job before it, if any.
     const Piece* take();
     // Appends lines of the current job.
     void write(const char* data, std::size_t size) {
@@ -119,8 +131,9 @@ class JobBoard {
     bool split_wanted() const { return board_->hungry_.load(std::memory_order_relaxed) > 0; }
     // The count of hungry workers itself, for searches that test it without the board.
     const std::atomic<unsigned>& hungry() const { return board_->hungry_; }
-    // Offers a piece of the current job, the children not yet started of its shallowest pattern
+    // Offers a piece of the current piece, the children not yet started of its shallowest pattern
     // that has some; true when a hungry worker takes it, and then the current job must not list it.
+    // When the job still has pieces not started, those are given away instead, and it returns false.
     bool offer(Piece&& piece);
     unsigned index() const { return index_; }
 
@@ -128,11 +141,15 @@ class JobBoard {
     friend class JobBoard;
     void spill(const char* data, std::size_t size);
     void end_job();
+    bool has_pieces_left() const { return has_job_ && piece_index_ + 1 < job_->pieces.size(); }
+    // Moves the job's pieces not started into a new job right after it, for a hungry worker.
+    void give_away_pieces_left();
 
     JobBoard* board_ = nullptr;
     unsigned index_ = 0;
     JobList::iterator job_;
     bool has_job_ = false;
+    std::size_t piece_index_ = 0;  // of the piece being listed, in the job
     std::vector<char> chunk_;
     std::size_t used_ = 0;
   };
@@ -140,6 +157,8 @@ class JobBoard {
  private:
   void hand_over(Worker& worker);
   void give(Worker& worker, std::vector<char> lines, std::unique_lock<std::mutex>& lock);
+  void count_held(unsigned worker, std::size_t bytes);
+  static void queue(Job& job, std::vector<char> lines);
   std::vector<char> take_free_chunk();
   void write_in_order();
   void fail(std::exception_ptr failure);

@@ -142,7 +142,7 @@ TEST(AttributedMiner, FindsExactlyTheMaximalCohesiveSetsOfRandomGraphs) {
   const std::string graph = dir.file("g.txt");
   const std::string attributes = dir.file("a.txt");
   const std::string out = dir.file("out.txt");
-  for (int trial = 0; trial < trials(300); ++trial) {
+  for (int trial = 0; trial < trials(150); ++trial) {
     const Instance g = random_instance(random);
     SCOPED_TRACE("trial " + std::to_string(trial) + "\n" + g.describe());
     write_file(graph, g.edge_text());

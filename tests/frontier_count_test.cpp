@@ -139,7 +139,7 @@ std::string lines_of(const std::vector<std::string>& by_size, std::size_t least 
 
 TEST(CountBySize, EveryRoadGivesTheListingsSizesOnRandomGraphs) {
   std::mt19937 random(4711);
-  for (int trial = 0; trial < 500; ++trial) {
+  for (int trial = 0; trial < trials(500); ++trial) {
     const EdgeVector edges = random_simple_graph(random, 14, trial % 4 == 0 ? 1.0 : 0.35);
     const std::string text = edge_text(edges);
     SCOPED_TRACE(text);

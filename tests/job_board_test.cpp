@@ -73,11 +73,18 @@ void list_piece(const Piece& piece, JobBoard::Worker& worker, const std::functio
 struct Result {
   std::string text;
   std::size_t peak_bytes_held = 0;
+  std::size_t writes = 0;
 };
+
+// What the lines waiting to be written may take, at most.
+std::size_t held_bound(unsigned workers, JobBoard::Limits limits) {
+  return workers * ((2 * limits.chunks_per_worker + 2) * limits.chunk_bytes + JobBoard::kJobBytes);
+}
 
 Result run(unsigned workers, std::int32_t roots, JobBoard::Limits limits,
            const std::function<void()>& per_line = {}) {
   Result result;
+  result.writes = 0;
   std::int32_t next_root = 1;
   JobBoard board(
       workers,
@@ -86,7 +93,11 @@ Result run(unsigned workers, std::int32_t roots, JobBoard::Limits limits,
         piece = Piece{next_root++, {}, 0, UINT32_MAX, true};
         return true;
       },
-      [&](const char* data, std::size_t size) { result.text.append(data, size); }, limits);
+      [&](const char* data, std::size_t size) {
+        result.text.append(data, size);
+        ++result.writes;
+      },
+      limits);
   board.run([&](JobBoard::Worker& worker) {
     while (const Piece* piece = worker.take()) list_piece(*piece, worker, per_line);
   });
@@ -106,8 +117,22 @@ TEST(JobBoard, WritesWhatOneWorkerWritesWhateverTheWorkersAndChunks) {
     SCOPED_TRACE(std::to_string(c.workers) + " workers, chunks of " + std::to_string(c.limits.chunk_bytes));
     const Result result = run(c.workers, 40, c.limits);
     EXPECT_EQ(result.text, expected);
-    EXPECT_LE(result.peak_bytes_held,
-              c.workers * (2 * c.limits.chunks_per_worker + 2) * c.limits.chunk_bytes);
+    EXPECT_LE(result.peak_bytes_held, held_bound(c.workers, c.limits));
+  }
+}
+
+// Millions of tiny roots (a large sparse network) must not cost a job, a lock and a write each, nor
+// memory in proportion to their number.
+TEST(JobBoard, ManySmallRootsAreTakenInBatchesInBoundedMemory) {
+  constexpr std::int32_t kRoots = 20000;
+  const Result one = run(1, kRoots, {});
+  for (const unsigned workers : {2u, 3u, 8u}) {
+    SCOPED_TRACE(std::to_string(workers) + " workers");
+    const JobBoard::Limits limits{1 << 12, 2};
+    const Result result = run(workers, kRoots, limits);
+    EXPECT_EQ(result.text, one.text);
+    EXPECT_LE(result.peak_bytes_held, held_bound(workers, limits));
+    EXPECT_LE(result.writes, one.text.size() / limits.chunk_bytes + 4 * (kRoots / JobBoard::kBatch));
   }
 }
 
