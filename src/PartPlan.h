@@ -102,12 +102,12 @@ struct PartPieces {
   std::uint64_t estimate = 0;  // the part's estimated work
 };
 
-// What a plan took: the planner's figures, for the benchmarks and the tests.
+// What a plan took: the planner's figures, for the tests.
 struct PlanFigures {
-  std::uint64_t samplings = 0;   // independent samplings pooled
-  std::uint64_t sampled = 0;     // patterns sampled, over all samplings
-  std::uint64_t steps = 0;       // patterns stepped through by the shape
-  std::uint64_t total_work = 0;  // estimated, the whole run's, over all samplings
+  std::uint64_t samplings = 0;   // samplings made, each finer than the one before; the last is kept
+  std::uint64_t sampled = 0;     // patterns sampled by the last sampling
+  std::uint64_t steps = 0;       // patterns stepped through by the shape, over all samplings
+  std::uint64_t total_work = 0;  // estimated by the last sampling, the whole run's
 };
 
 // Every part of a run split into parts (parts >= 1), in order. roots are the search's roots in order.

@@ -190,9 +190,14 @@ TEST(Parts, ThePlanDependsOnTheSearchAndTheNumberOfPartsAlone) {
     SCOPED_TRACE(std::to_string(parts) + " parts");
     ListingShape first(graph, {});
     ListingShape second(graph, {});
-    const std::vector<PartPieces> planned = plan_parts(first, roots, parts);
+    PlanFigures figures, again;
+    const std::vector<PartPieces> planned = plan_parts(first, roots, parts, &figures);
     ASSERT_EQ(planned.size(), parts);
-    EXPECT_TRUE(same_pieces(planned, plan_parts(second, roots, parts)));
+    EXPECT_TRUE(same_pieces(planned, plan_parts(second, roots, parts, &again)));
+    EXPECT_EQ(again.samplings, figures.samplings);
+    EXPECT_EQ(again.sampled, figures.sampled);
+    EXPECT_EQ(again.steps, figures.steps);
+    EXPECT_GE(figures.samplings, 1u);
     EXPECT_TRUE(same_pieces(planned, plan_parts(first, roots, parts)));  // a shape used before
   }
   // And the parts are even by the estimate: none above twice a part's share of the whole.
