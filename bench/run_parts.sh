@@ -58,8 +58,8 @@ for i in $(seq "$parts"); do printf ' %s |' "$i"; done
 printf ' max/mean | planning |\n|---|---:|'
 for i in $(seq "$parts"); do printf -- '---:|'; done
 printf -- '---:|---:|\n'
-for spec in "${graphs[@]}"; do
-  IFS='|' read -r name mode gen_args extra <<<"$spec"
+for entry in "${graphs[@]}"; do
+  IFS='|' read -r name mode gen_args extra <<<"$entry"
   [[ $name =~ $only ]] || continue
   # shellcheck disable=SC2086
   "$gen" $gen_args >"$work/$name.txt"
