@@ -22,7 +22,8 @@ AttributedMiner::AttributedMiner(const std::string& graph_path, const std::strin
       attributes_(read_attr(attributes_path)),
       min_sup_(thresholds.min_sup),
       min_graph_size_(thresholds.min_graph_size),
-      by_size_(options.by_size) {
+      by_size_(options.by_size),
+      progress_choice_(options.progress) {
   NodeNumbering numbering;
   {
     // The edge list is released once the graph is built.
@@ -57,7 +58,8 @@ AttributedMiner::AttributedMiner(AttributeTable attributes, const std::vector<Ed
       min_sup_(thresholds.min_sup),
       min_graph_size_(thresholds.min_graph_size),
       layout_(layout),
-      by_size_(options.by_size) {
+      by_size_(options.by_size),
+      progress_choice_(options.progress) {
   build_graph(edges);
   output_.open(options.output_name, {});
 }
@@ -92,7 +94,15 @@ void AttributedMiner::build_graph(const std::vector<Edge>& edges) {
 }
 
 void AttributedMiner::process() {
+  Progress progress(shows_progress(progress_choice_), std::uint64_t(std::max<std::int32_t>(attributes_.rows, 0)));
+  progress_ = progress.enabled() ? &progress : nullptr;
+  struct Forget {
+    AttributedMiner& miner;
+    ~Forget() { miner.progress_ = nullptr; }
+  } forget{*this};
+  progress.start(output_.enabled() ? "listing" : "counting");
   const std::uint64_t patterns = enumerate();
+  progress.stop();
   if (by_size_) print_lines(reported_by_size().lines());
   print_count_line(patterns);
 }
@@ -112,6 +122,13 @@ AttributedMiner::Search::Search(const SearchGraph& graph) : pattern(graph) {
   sorted.reserve(most_nodes);
   line.reserve(most_nodes * 12 + 1);
   by_size.assign(most_nodes + 1, 0);
+}
+
+void AttributedMiner::show_progress(Search& search) const {
+  if (progress_ == nullptr) return;
+  progress_->add(search.patterns - search.shown_patterns, search.bytes - search.shown_bytes);
+  search.shown_patterns = search.patterns;
+  search.shown_bytes = search.bytes;
 }
 
 void AttributedMiner::add_tally(const Search& search) {
@@ -143,6 +160,7 @@ std::uint64_t AttributedMiner::enumerate() {
         } else {
           search_piece<PatternOutput>(piece, search, nullptr, nullptr);
         }
+        show_progress(search);
       }
       patterns = search.patterns;
       add_tally(search);
@@ -156,6 +174,7 @@ JobBoard::NextPiece AttributedMiner::root_pieces() {
   return [this, root = std::int32_t{1}](Piece& piece) mutable {
     while (root <= attributes_.rows && attributes_.ones(root) < min_sup_) ++root;
     if (root > attributes_.rows) return false;
+    if (progress_ != nullptr) progress_->set_roots_done(std::uint64_t(root));
     piece = Piece{root++, {}, 0, UINT32_MAX, true};
     return true;
   };
@@ -176,6 +195,7 @@ std::uint64_t AttributedMiner::enumerate_on_threads(const SearchGraph& graph) {
       } else {
         search_piece<JobBoard::Worker>(*piece, search, nullptr, &worker);
       }
+      show_progress(search);
     }
     patterns += search.patterns;
     const std::lock_guard lock(tally_mutex);
@@ -269,5 +289,6 @@ void AttributedMiner::report(Search& search, Out* out) {
     *end++ = ' ';
   }
   *end++ = '\n';
+  search.bytes += std::size_t(end - line.data());
   out->write(line.data(), std::size_t(end - line.data()));
 }

@@ -18,6 +18,7 @@
 #include "JobBoard.h"
 #include "Options.h"
 #include "Output.h"
+#include "Progress.h"
 #include "SearchGraph.h"
 #include "SizeCounts.h"
 
@@ -78,8 +79,13 @@ class AttributedMiner {
     std::vector<std::int32_t> sorted;  // the nodes of a reported pattern
     std::vector<char> line;
     std::uint64_t patterns = 0;          // reported
+    std::uint64_t bytes = 0;             // written
+    std::uint64_t shown_patterns = 0;    // told to the progress line
+    std::uint64_t shown_bytes = 0;
     std::vector<std::uint64_t> by_size;  // reported, by their number of nodes
   };
+  // Tells the progress line, if there is one, of what the search reported since it last did.
+  void show_progress(Search& search) const;
   // Adds a search's patterns by size to reported_by_size_.
   void add_tally(const Search& search);
 
@@ -113,4 +119,6 @@ class AttributedMiner {
   bool by_size_ = false;
   std::vector<std::uint64_t> reported_by_size_;  // summed over the searches
   PatternOutput output_;
+  ProgressChoice progress_choice_ = ProgressChoice::off;
+  Progress* progress_ = nullptr;  // the progress line of process(), if it shows one
 };

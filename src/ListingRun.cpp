@@ -25,14 +25,45 @@ void add_lines(const ListingSearch& search, Listing& listing) {
   for (std::size_t size = 0; size < by_size.size(); ++size) listing.by_size[size] += by_size[size];
 }
 
-Listing list_on_one_thread(const AdjacencyList& graph, SizeBounds bounds, PatternOutput& output) {
+// Tells a progress line of a search's lines, a block or a root at a time: the lines themselves
+// cost nothing.
+class LineMeter {
+ public:
+  LineMeter(const ListingSearch& search, Progress* progress) : search_(search), progress_(progress) {}
+  void report(std::size_t bytes) {
+    if (progress_ == nullptr) return;
+    const std::uint64_t lines = search_.lines_listed();
+    progress_->add(lines - reported_, bytes);
+    reported_ = lines;
+  }
+
+ private:
+  const ListingSearch& search_;
+  Progress* progress_;
+  std::uint64_t reported_ = 0;
+};
+
+Listing list_on_one_thread(const AdjacencyList& graph, SizeBounds bounds, PatternOutput& output,
+                           Progress* progress) {
   ListingSearch search(graph, bounds);
+  LineMeter meter(search, progress);
   ListingSearch::BlockSink sink;
   if (output.enabled()) {
-    sink = [&output](std::span<const char> block) { output.write_block(block.data(), block.size()); };
+    sink = [&](std::span<const char> block) {
+      output.write_block(block.data(), block.size());
+      meter.report(block.size());
+    };
+  }
+  ListingSearch::RootDone root_done;
+  if (progress != nullptr) {
+    root_done = [&](std::int32_t root) {
+      meter.report(0);
+      progress->set_roots_done(std::uint64_t(root));
+    };
   }
   Listing listing;
-  listing.lines = search.list_all(sink);
+  listing.lines = search.list_all(sink, root_done);
+  meter.report(0);
   add_lines(search, listing);
   return listing;
 }
@@ -46,9 +77,10 @@ std::uint64_t listing_bytes_needed(std::int64_t node_slots, std::int64_t adjacen
   return threads * (search + JobBoard::bytes_per_worker(kLimits));
 }
 
-Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads,
-                      PatternOutput& output) {
-  if (threads <= 1) return list_on_one_thread(graph, bounds, output);
+Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output,
+                      Progress* progress) {
+  if (progress != nullptr && !progress->enabled()) progress = nullptr;
+  if (threads <= 1) return list_on_one_thread(graph, bounds, output, progress);
 
   std::int32_t next_root = 1;
   const std::int64_t roots = graph.node_slots();
@@ -59,6 +91,7 @@ Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned th
       threads,
       [&](Piece& piece) {
         if (next_root >= roots) return false;
+        if (progress != nullptr) progress->set_roots_done(std::uint64_t(next_root));
         piece = Piece{next_root++, {}, 0, UINT32_MAX, true};
         return true;
       },
@@ -67,14 +100,22 @@ Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned th
   std::mutex listing_mutex;
   board.run([&](JobBoard::Worker& worker) {
     ListingSearch search(graph, bounds);
+    LineMeter meter(search, progress);
     ListingSearch::BlockSink sink;
-    if (output.enabled())
-      sink = [&worker](std::span<const char> block) { worker.write(block.data(), block.size()); };
+    if (output.enabled()) {
+      sink = [&worker, &meter](std::span<const char> block) {
+        worker.write(block.data(), block.size());
+        meter.report(block.size());
+      };
+    }
     const ListingSearch::Splitting splitting{&worker.hungry(), [&worker](ListingSearch::Part&& part) {
                                                return worker.offer(piece_of(std::move(part)));
                                              }};
     std::uint64_t lines = 0;
-    while (const Piece* piece = worker.take()) lines += search.list_part(part_of(*piece), sink, splitting);
+    while (const Piece* piece = worker.take()) {
+      lines += search.list_part(part_of(*piece), sink, splitting);
+      meter.report(0);
+    }
     const std::lock_guard lock(listing_mutex);
     listing.lines += lines;
     add_lines(search, listing);

@@ -8,6 +8,7 @@
 #include "Graph.h"
 #include "ListingSearch.h"
 #include "Output.h"
+#include "Progress.h"
 
 // What a listing wrote: its lines, and by the number of nodes of their patterns.
 struct Listing {
@@ -17,8 +18,10 @@ struct Listing {
 
 // Lists the patterns into output (or only counts them, when output writes nothing). With several
 // threads, every thread lists pieces of the search with a ListingSearch of its own; see JobBoard.h
-// for how the work is split and the lines are kept in order.
-Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output);
+// for how the work is split and the lines are kept in order. With progress, the lines and bytes are
+// added to it a block at a time, and the roots as they are started.
+Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output,
+                      Progress* progress = nullptr);
 
 // The memory a listing on threads takes beyond the graph: a search per thread and the lines waiting
 // to be written.

@@ -216,10 +216,11 @@ std::uint64_t ListingSearch::bytes_needed(std::int64_t node_slots, std::int64_t 
          kBlockBytes + small_graph;
 }
 
-std::uint64_t ListingSearch::list_all(const BlockSink& sink) {
+std::uint64_t ListingSearch::list_all(const BlockSink& sink, const RootDone& root_done) {
   std::uint64_t lines = 0;
   for (std::int32_t root = 1; root < graph_.node_slots(); ++root) {
     lines += dispatch(root, {}, 0, std::numeric_limits<std::uint32_t>::max(), true, sink);
+    if (root_done) root_done(root);
   }
   flush();
   return lines;
@@ -529,13 +530,16 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
   const std::int64_t min_size = bounds_.least;
   const std::int64_t max_size = bounds_.most;
   std::uint64_t lines = 0;
+  const std::uint64_t listed_before = lines_listed_;
   // Locals, not members: stores through char pointers would make the compiler reload members.
   char* out = out_;
   const char* const out_limit = out_limit_;
   Tables<Key> t = tables<Key>();
   const std::atomic<unsigned>& wanted = splitting_ != nullptr ? *splitting_->wanted : kNeverWanted;
-  auto flush_if_full = [&] {
+  // unsaid: the lines written but not yet added to lines
+  auto flush_if_full = [&](std::uint64_t unsaid) {
     if (out > out_limit) {
+      lines_listed_ = listed_before + lines + unsaid;
       out_ = out;
       flush();
       out = out_;
@@ -549,7 +553,7 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
     ++by_size[base + 1];
     if constexpr (kWriting) {
       out = copy_chunks(out, t.text, f->text_end + 1);
-      flush_if_full();
+      flush_if_full(0);
     }
   }
   f->next = std::min(first_child, f->size);
@@ -579,7 +583,7 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
         ++children_written;
         if constexpr (kWriting) {
           out = append_line(out, t.text, text_end, t.labels[node]);
-          flush_if_full();
+          flush_if_full(children_written);
         }
       }
       if (children_are_leaves) continue;
@@ -602,5 +606,6 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
   }
   if (base > 0) leave<V>(0);
   out_ = out;
+  lines_listed_ = listed_before + lines;
   return lines;
 }

@@ -58,6 +58,12 @@ std::span<const OptionSpec> known_options() {
        [](RunOptions& run, std::string_view value) { run.max_size = parse_size("max-size", value); }},
       {"by-size", "", "a line \"Size K: COUNT\" for each size of pattern, before the count line",
        [](RunOptions& run, std::string_view) { run.by_size = true; }},
+      {"progress", "", "show a progress line on standard error even when it is not a terminal",
+       [](RunOptions& run, std::string_view) { run.progress = ProgressChoice::on; }},
+      {"no-progress", "", "show no progress line, even on a terminal",
+       [](RunOptions& run, std::string_view) { run.progress = ProgressChoice::off; }},
+      {"no-space-check", "", "write OUTPUT_FILE even where its file system seems too full to hold it",
+       [](RunOptions& run, std::string_view) { run.space_check = false; }},
   };
   return options;
 }

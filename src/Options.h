@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Progress.h"
+
 // What a run is asked to do besides its positional arguments.
 struct RunOptions {
   std::string output_name;  // OUTPUT_FILE: "" counts only, "-" is standard output
@@ -21,6 +23,8 @@ struct RunOptions {
   std::optional<std::int32_t> min_size = std::nullopt;
   std::optional<std::int32_t> max_size = std::nullopt;
   bool by_size = false;  // a line "Size K: COUNT" for each size that has patterns, before the count line
+  ProgressChoice progress = ProgressChoice::automatic;  // the progress line on standard error
+  bool space_check = true;  // refuse a listing into a regular file whose file system cannot hold it
 };
 
 // One long option. A value-taking option has a placeholder for the help text (for example "N");
