@@ -124,8 +124,7 @@ AttributedMiner::Search::Search(const SearchGraph& graph) : pattern(graph) {
   by_size.assign(most_nodes + 1, 0);
 }
 
-void AttributedMiner::show_progress(Search& search) const {
-  if (progress_ == nullptr) return;
+void AttributedMiner::tell_progress(Search& search) const {
   progress_->add(search.patterns - search.shown_patterns, search.bytes - search.shown_bytes);
   search.shown_patterns = search.patterns;
   search.shown_bytes = search.bytes;

@@ -85,7 +85,10 @@ class AttributedMiner {
     std::vector<std::uint64_t> by_size;  // reported, by their number of nodes
   };
   // Tells the progress line, if there is one, of what the search reported since it last did.
-  void show_progress(Search& search) const;
+  void show_progress(Search& search) const {
+    if (progress_ != nullptr && search.patterns != search.shown_patterns) tell_progress(search);
+  }
+  void tell_progress(Search& search) const;
   // Adds a search's patterns by size to reported_by_size_.
   void add_tally(const Search& search);
 

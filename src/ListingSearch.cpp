@@ -536,10 +536,10 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
   const char* const out_limit = out_limit_;
   Tables<Key> t = tables<Key>();
   const std::atomic<unsigned>& wanted = splitting_ != nullptr ? *splitting_->wanted : kNeverWanted;
-  // unsaid: the lines written but not yet added to lines
-  auto flush_if_full = [&](std::uint64_t unsaid) {
+  auto flush_if_full = [&] {
     if (out > out_limit) {
-      lines_listed_ = listed_before + lines + unsaid;
+      // Short of the children of the pattern in progress, which lines adds when they are done.
+      lines_listed_ = listed_before + lines;
       out_ = out;
       flush();
       out = out_;
@@ -553,7 +553,7 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
     ++by_size[base + 1];
     if constexpr (kWriting) {
       out = copy_chunks(out, t.text, f->text_end + 1);
-      flush_if_full(0);
+      flush_if_full();
     }
   }
   f->next = std::min(first_child, f->size);
@@ -583,7 +583,7 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
         ++children_written;
         if constexpr (kWriting) {
           out = append_line(out, t.text, text_end, t.labels[node]);
-          flush_if_full(children_written);
+          flush_if_full();
         }
       }
       if (children_are_leaves) continue;

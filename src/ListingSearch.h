@@ -85,8 +85,8 @@ class ListingSearch {
   std::uint64_t list_part(const Part& part, const BlockSink& sink, const Splitting& splitting);
   // The lines listed so far by this search, by the number of nodes of their pattern.
   std::span<const std::uint64_t> lines_by_size() const { return lines_by_size_; }
-  // The lines this search has listed: up to date in every call of the sink (the lines of the block
-  // included), and after every root or part.
+  // The lines this search has listed: after every root or part, and in every call of the sink short
+  // of at most the children of one pattern (which the next call or the end of the part adds).
   std::uint64_t lines_listed() const { return lines_listed_; }
   // The number of children of the pattern reached from root by path, 0 past the search.
   std::uint32_t child_count(std::int32_t root, std::span<const std::uint32_t> path);
