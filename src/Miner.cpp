@@ -95,7 +95,7 @@ Miner::Miner(EdgeList edges, const std::string& graph_name, const RunOptions& op
 }
 
 void Miner::process() {
-  Progress progress(shows_progress(options_.progress), std::uint64_t(std::max<std::int32_t>(max_node_, 0)));
+  Progress progress(shows_progress(options_.progress, output_.writes_to_terminal()), std::uint64_t(std::max<std::int32_t>(max_node_, 0)));
   progress_ = progress.enabled() ? &progress : nullptr;
   struct Forget {
     Miner& miner;

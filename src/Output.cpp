@@ -417,6 +417,10 @@ void PatternOutput::finish() {
   }
 }
 
+bool PatternOutput::writes_to_terminal() const {
+  return fd_ >= 0 && ::isatty(fd_) == 1;
+}
+
 std::optional<std::uint64_t> PatternOutput::free_bytes() const {
   if (!temporary_ || fd_ < 0) return std::nullopt;
   struct statvfs info {};

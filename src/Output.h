@@ -46,6 +46,8 @@ class PatternOutput {
   std::optional<std::uint64_t> free_bytes() const;
   // Whether OUTPUT_FILE exists and is replaced: its blocks are freed only once the new file is in place.
   bool replaces_file() const { return temporary_ && replaces_; }
+  // Whether the lines go to a terminal.
+  bool writes_to_terminal() const;
   // OUTPUT_FILE as given.
   const std::string& name() const { return name_; }
 

@@ -64,8 +64,8 @@ constexpr auto kRedrawEvery = std::chrono::milliseconds(250);
 
 }  // namespace
 
-bool shows_progress(ProgressChoice choice) {
-  if (choice == ProgressChoice::automatic) return ::isatty(STDERR_FILENO) == 1;
+bool shows_progress(ProgressChoice choice, bool lines_on_terminal) {
+  if (choice == ProgressChoice::automatic) return ::isatty(STDERR_FILENO) == 1 && !lines_on_terminal;
   return choice == ProgressChoice::on;
 }
 

@@ -87,6 +87,7 @@ class Progress {
   std::thread thread_;
 };
 
-// Whether to show progress: forced on or off, or automatically when standard error is a terminal.
+// Whether to show progress: forced on or off, or automatically when standard error is a terminal,
+// unless the pattern lines go to a terminal too, which they would garble.
 enum class ProgressChoice { automatic, on, off };
-bool shows_progress(ProgressChoice choice);
+bool shows_progress(ProgressChoice choice, bool lines_on_terminal = false);

@@ -21,8 +21,9 @@
 
 namespace {
 
-// A run with standard error on a pseudo-terminal (or a pipe) and standard output on a pipe.
-RunResult run_with_stderr(const std::vector<std::string>& args, bool terminal) {
+// A run with standard error on a pseudo-terminal (or a pipe) and standard output on a pipe, or on
+// the same terminal.
+RunResult run_with_stderr(const std::vector<std::string>& args, bool terminal, bool both = false) {
   int err_read = -1;
   std::string slave_name;
   int err_pipe[2] = {-1, -1};
@@ -48,7 +49,7 @@ RunResult run_with_stderr(const std::vector<std::string>& args, bool terminal) {
     const int in = ::open("/dev/null", O_RDONLY);
     if (err < 0 || in < 0) ::_exit(126);
     ::dup2(in, STDIN_FILENO);
-    ::dup2(out_pipe[1], STDOUT_FILENO);
+    ::dup2(both ? err : out_pipe[1], STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
     ::execv(raw[0], raw.data());
     ::_exit(127);
@@ -170,6 +171,16 @@ TEST(ProgressLine, IsShownOnATerminalOrWhenForcedAndErasedAtTheEnd) {
     EXPECT_EQ(run.err.back(), '\r');
     EXPECT_EQ(last_line_shown(run.err).find_first_not_of(' '), std::string::npos) << run.err;
   }
+}
+
+TEST(ProgressLine, IsNotShownAmongPatternLinesOnTheSameTerminal) {
+  TempDir dir;
+  const std::string graph = dir.file("complete.txt");
+  write_file(graph, complete(kNodes));
+  const RunResult run = run_with_stderr({"--min-size", std::to_string(kNodes), "CIS", graph, "-"}, true, true);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err.find("quarn"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Patterns: 1"), std::string::npos) << run.err;
 }
 
 TEST(ProgressLine, ShowsTheTotalsOfAListingForeseen) {
