@@ -130,27 +130,6 @@ TEST(Options, SizeBoundsAndSizes) {
   }
 }
 
-TEST(Options, ProgressAndSpaceCheck) {
-  struct Case {
-    Args args;
-    ProgressChoice progress;
-    bool space_check;
-  };
-  const Case cases[] = {
-      {{"CIS", "g.txt", "o.txt"}, ProgressChoice::automatic, true},
-      {{"--progress", "CIS"}, ProgressChoice::on, true},
-      {{"CIS", "--no-progress", "--no-space-check"}, ProgressChoice::off, false},
-      {{"--no-progress", "--progress"}, ProgressChoice::on, true},  // the last one counts
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.args));
-    const RunOptions options = parse_known(c.args).options;
-    EXPECT_EQ(options.progress, c.progress);
-    EXPECT_EQ(options.space_check, c.space_check);
-  }
-  EXPECT_EQ(error_of([] { parse_known({"--progress=yes"}); }), "--progress takes no value, got \"--progress=yes\"");
-}
-
 TEST(Options, RefusesSizesThatAreNotPatternSizes) {
   struct Case {
     Args args;

@@ -93,20 +93,6 @@ TEST(Progress, ANoteStandsOnALineOfItsOwn) {
   EXPECT_EQ(drawn.substr(blank + 1, note - blank - 2).find_first_not_of(' '), std::string::npos) << drawn;
 }
 
-TEST(Progress, NothingDrawnLeavesNothingToErase) {
-  int pipe_ends[2];
-  ASSERT_EQ(::pipe(pipe_ends), 0);
-  {
-    Progress progress(true, 5, pipe_ends[1]);
-    progress.start("listing");
-    progress.stop();  // before the first redraw
-  }
-  ::close(pipe_ends[1]);
-  char buffer[16];
-  EXPECT_EQ(::read(pipe_ends[0], buffer, sizeof buffer), 0);
-  ::close(pipe_ends[0]);
-}
-
 TEST(Progress, DisabledShowsNothing) {
   Progress progress(false, 5);
   progress.start("listing");
