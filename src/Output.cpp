@@ -425,8 +425,8 @@ std::optional<std::uint64_t> PatternOutput::free_bytes() const {
   if (!temporary_ || fd_ < 0) return std::nullopt;
   struct statvfs info {};
   if (::fstatvfs(fd_, &info) != 0 || info.f_frsize == 0) return std::nullopt;
-  const std::uint64_t blocks = ::geteuid() == 0 ? info.f_bfree : info.f_bavail;
-  return blocks * std::uint64_t(info.f_frsize);
+  // The blocks reserved for root are left out even for root: in a container, root may not get them.
+  return std::uint64_t(info.f_bavail) * std::uint64_t(info.f_frsize);
 }
 
 namespace {

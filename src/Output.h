@@ -41,8 +41,8 @@ class PatternOutput {
   bool enabled() const { return fd_ >= 0; }
 
   // The bytes free for a regular OUTPUT_FILE on its file system (statvfs: those an unprivileged
-  // process may take, all of them for root); nothing for standard output, devices and FIFOs, or a
-  // file system that does not say.
+  // process may take); nothing for standard output, devices and FIFOs, or a file system that does
+  // not say.
   std::optional<std::uint64_t> free_bytes() const;
   // Whether OUTPUT_FILE exists and is replaced: its blocks are freed only once the new file is in place.
   bool replaces_file() const { return temporary_ && replaces_; }
