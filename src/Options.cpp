@@ -62,7 +62,7 @@ std::span<const OptionSpec> known_options() {
        [](RunOptions& run, std::string_view) { run.progress = ProgressChoice::on; }},
       {"no-progress", "", "show no progress line, even on a terminal",
        [](RunOptions& run, std::string_view) { run.progress = ProgressChoice::off; }},
-      {"no-space-check", "", "write OUTPUT_FILE even where its file system seems too full to hold it",
+      {"no-space-check", "", "CIS: write OUTPUT_FILE even where its file system seems too full to hold it",
        [](RunOptions& run, std::string_view) { run.space_check = false; }},
   };
   return options;
