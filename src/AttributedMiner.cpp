@@ -94,7 +94,8 @@ void AttributedMiner::build_graph(const std::vector<Edge>& edges) {
 }
 
 void AttributedMiner::process() {
-  Progress progress(shows_progress(progress_choice_, output_.writes_to_terminal()), std::uint64_t(std::max<std::int32_t>(attributes_.rows, 0)));
+  Progress progress(shows_progress(progress_choice_, output_.writes_to_terminal()),
+                    std::uint64_t(std::max<std::int32_t>(attributes_.rows, 0)));
   progress_ = progress.enabled() ? &progress : nullptr;
   struct Forget {
     AttributedMiner& miner;

@@ -78,9 +78,9 @@ class AttributedMiner {
     std::vector<Frame> frames;         // one per node of the pattern below the piece's own
     std::vector<std::int32_t> sorted;  // the nodes of a reported pattern
     std::vector<char> line;
-    std::uint64_t patterns = 0;          // reported
-    std::uint64_t bytes = 0;             // written
-    std::uint64_t shown_patterns = 0;    // told to the progress line
+    std::uint64_t patterns = 0;        // reported
+    std::uint64_t bytes = 0;           // written
+    std::uint64_t shown_patterns = 0;  // told to the progress line
     std::uint64_t shown_bytes = 0;
     std::vector<std::uint64_t> by_size;  // reported, by their number of nodes
   };

@@ -423,8 +423,8 @@ template bool count_component_patterns(CountingState&, std::span<const std::int3
                                        std::uint64_t, PatternCountBySize&, const RootProgress&);
 template void count_component_patterns_on_threads(const AdjacencyList&, std::int64_t,
                                                   std::span<const std::int32_t>, std::int32_t, unsigned,
-                                                  std::vector<std::unique_ptr<CountingState>>&,
-                                                  PatternCount&, const RootProgress&);
+                                                  std::vector<std::unique_ptr<CountingState>>&, PatternCount&,
+                                                  const RootProgress&);
 template void count_component_patterns_on_threads(const AdjacencyList&, std::int64_t,
                                                   std::span<const std::int32_t>, std::int32_t, unsigned,
                                                   std::vector<std::unique_ptr<CountingState>>&,

@@ -210,7 +210,9 @@ struct WeightedBySize {
   }
   bool keeps(Key key) const { return columns.last_holds_larger || selected_slots(key) <= columns.last; }
   void finish(Source row, bool selected) { add_row(complete.data(), columns.last + 1, row, selected); }
-  void add(Table& next, Key key, Source row, bool selected) { add_row(next.at(key), to_length, row, selected); }
+  void add(Table& next, Key key, Source row, bool selected) {
+    add_row(next.at(key), to_length, row, selected);
+  }
 
   static void add_to(Uint128& to, Uint128 value) {
     to += value;

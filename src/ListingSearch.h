@@ -155,7 +155,7 @@ class ListingSearch {
   SizeBounds bounds_;
   std::vector<std::uint64_t> lines_by_size_;  // index: nodes of the pattern
   std::uint64_t lines_listed_ = 0;
-  int variant_ = 0;                           // 1: Small, 2: Medium, 0: Large
+  int variant_ = 0;  // 1: Small, 2: Medium, 0: Large
   std::int32_t root_ = 0;
   std::vector<std::uint16_t> short_keys_;  // the arena of candidate lists, Small and Medium
   std::vector<std::uint64_t> long_keys_;   // the arena of candidate lists, Large

@@ -95,7 +95,8 @@ Miner::Miner(EdgeList edges, const std::string& graph_name, const RunOptions& op
 }
 
 void Miner::process() {
-  Progress progress(shows_progress(options_.progress, output_.writes_to_terminal()), std::uint64_t(std::max<std::int32_t>(max_node_, 0)));
+  Progress progress(shows_progress(options_.progress, output_.writes_to_terminal()),
+                    std::uint64_t(std::max<std::int32_t>(max_node_, 0)));
   progress_ = progress.enabled() ? &progress : nullptr;
   struct Forget {
     Miner& miner;
@@ -148,7 +149,9 @@ std::optional<Miner::Forecast> Miner::forecast_listing(std::chrono::steady_clock
   constexpr std::uint64_t kMostMemory = std::uint64_t(1) << 28;
   const std::uint64_t memory_budget = std::min(available_memory() / 8, kMostMemory);
   Clock::time_point program_deadline = deadline;
-  const FrontierProgress in_time = [&program_deadline](std::uint64_t) { return Clock::now() < program_deadline; };
+  const FrontierProgress in_time = [&program_deadline](std::uint64_t) {
+    return Clock::now() < program_deadline;
+  };
   // The search's steps that fit in the time left, at a rate the slowest graphs still reach.
   constexpr double kStepsPerSecond = 20e6;
   const auto steps_left = [deadline] {
@@ -188,20 +191,19 @@ std::optional<Miner::Forecast> Miner::forecast_listing(std::chrono::steady_clock
         constexpr double kListedPerSecond = 50e6;
         constexpr double kShare = 0.01;
         mpz_class visited;
-        for (std::uint32_t size = 0; size <= std::min<std::uint32_t>(by_size.columns().last,
-                                                                     std::uint32_t(component.size()));
+        for (std::uint32_t size = 0;
+             size <= std::min<std::uint32_t>(by_size.columns().last, std::uint32_t(component.size()));
              ++size) {
           visited += by_size.of_size(size);
         }
         const auto share = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(visited.get_d() / kListedPerSecond * kShare));
-        program_deadline = std::min(deadline, Clock::now() + std::max<Clock::duration>(
-                                                                 std::chrono::milliseconds(20), share));
+        program_deadline = std::min(
+            deadline, Clock::now() + std::max<Clock::duration>(std::chrono::milliseconds(20), share));
       }
       const FrontierOrder order = frontier.choose_order(component);
-      const std::optional<WeightedCounts> counts =
-          frontier.count_weighted(order, columns.columns_for(std::int64_t(component.size())), weight,
-                                  memory_budget, in_time);
+      const std::optional<WeightedCounts> counts = frontier.count_weighted(
+          order, columns.columns_for(std::int64_t(component.size())), weight, memory_budget, in_time);
       if (counts) {
         for (std::size_t size = std::size_t(bounds_.least); size < counts->sets.size(); ++size) {
           lines += counts->sets[size];
@@ -213,7 +215,8 @@ std::optional<Miner::Forecast> Miner::forecast_listing(std::chrono::steady_clock
     }
     if (!searched) searched = search_component(component, steps_left(), by_size);
     if (!searched) return std::nullopt;
-    const std::uint32_t last = std::min<std::uint32_t>(by_size.columns().last, std::uint32_t(component.size()));
+    const std::uint32_t last =
+        std::min<std::uint32_t>(by_size.columns().last, std::uint32_t(component.size()));
     for (std::uint32_t size = std::uint32_t(bounds_.least); size <= last; ++size) {
       const mpz_class& count = by_size.of_size(size);
       lines += count;
@@ -247,13 +250,15 @@ void Miner::prepare_listing(Progress& progress) {
         space_refusal(output_.name(), forecast->least_bytes, *free, output_.replaces_file());
     if (!refusal.empty()) throw QuarnError(refusal);
     if (forecast->most_bytes <= *free) return;
-    note(options_, output_.name() + ": the patterns take from " + format_bytes(forecast->least_bytes) + " to " +
-                       format_bytes(forecast->most_bytes) + ", and its file system has " + format_bytes(*free) +
-                       " free: the listing may not fit");
+    note(options_, output_.name() + ": the patterns take from " + format_bytes(forecast->least_bytes) +
+                       " to " + format_bytes(forecast->most_bytes) + ", and its file system has " +
+                       format_bytes(*free) + " free: the listing may not fit");
     return;
   }
-  note(options_, output_.name() + ": the size of the output could not be worked out in a short time, so it was "
-                 "not checked against the " + format_bytes(*free) + " free on its file system");
+  note(options_, output_.name() +
+                     ": the size of the output could not be worked out in a short time, so it was "
+                     "not checked against the " +
+                     format_bytes(*free) + " free on its file system");
 }
 
 void Miner::show_counted(std::uint64_t nodes, const mpz_class& total) {
@@ -388,7 +393,8 @@ void Miner::count_component(std::span<const std::int32_t> component, CountRoad r
     FrontierProgress race;
     if (road == CountRoad::automatic || progress_ != nullptr) {
       race = [&, steps = std::uint64_t{0}](std::uint64_t transitions) mutable {
-        if (progress_ != nullptr) progress_->set_roots_done(settled_nodes_ + std::min(++steps, component.size()));
+        if (progress_ != nullptr)
+          progress_->set_roots_done(settled_nodes_ + std::min(++steps, component.size()));
         if (road != CountRoad::automatic || transitions < 2 * next_try) return true;
         next_try *= 2;
         searched = search_component(component, next_try, total);

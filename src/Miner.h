@@ -20,8 +20,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -124,7 +124,7 @@ class Miner {
   std::vector<std::uint64_t> listed_by_size_;  // the patterns enumerate() wrote, by size
   PatternOutput output_;
   RunOptions options_;
-  bool noted_give_up_ = false;  // the note that the dynamic program gave up is written once a run
-  Progress* progress_ = nullptr;  // the progress line of process(), if it shows one
+  bool noted_give_up_ = false;       // the note that the dynamic program gave up is written once a run
+  Progress* progress_ = nullptr;     // the progress line of process(), if it shows one
   std::uint64_t settled_nodes_ = 0;  // counting: the nodes of the components counted so far
 };

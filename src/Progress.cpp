@@ -97,8 +97,10 @@ void Progress::stop() {
 std::string Progress::line(const char* what, const Figures& f) {
   std::string text = std::string("quarn: ") + what + ": " + grouped(f.patterns) + " patterns";
   if (f.bytes > 0) text += ", " + format_bytes(f.bytes);
-  if (f.roots > 0) text += std::string(", ") + f.unit + " " + grouped(f.roots_done) + " of " + grouped(f.roots);
-  if (f.seconds > 0 && f.patterns > 0) text += ", " + short_count(double(f.patterns) / f.seconds) + " patterns/s";
+  if (f.roots > 0)
+    text += std::string(", ") + f.unit + " " + grouped(f.roots_done) + " of " + grouped(f.roots);
+  if (f.seconds > 0 && f.patterns > 0)
+    text += ", " + short_count(double(f.patterns) / f.seconds) + " patterns/s";
   if (f.total_patterns > 0) {
     const double share = std::min(1.0, double(f.patterns) / double(f.total_patterns));
     char percent[16];

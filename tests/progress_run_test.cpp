@@ -29,7 +29,8 @@ RunResult run_with_stderr(const std::vector<std::string>& args, bool terminal, b
   int err_pipe[2] = {-1, -1};
   if (terminal) {
     err_read = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (err_read < 0 || ::grantpt(err_read) != 0 || ::unlockpt(err_read) != 0) throw std::runtime_error("no pty");
+    if (err_read < 0 || ::grantpt(err_read) != 0 || ::unlockpt(err_read) != 0)
+      throw std::runtime_error("no pty");
     slave_name = ::ptsname(err_read);
   } else {
     if (::pipe(err_pipe) != 0) throw std::runtime_error("no pipe");
@@ -93,8 +94,10 @@ std::string last_line_shown(const std::string& text) {
       column = 0;
       continue;
     }
-    if (column == line.size()) line += c;
-    else line[column] = c;
+    if (column == line.size())
+      line += c;
+    else
+      line[column] = c;
     ++column;
   }
   return line;
@@ -148,7 +151,10 @@ TEST(ProgressLine, IsShownOnATerminalOrWhenForcedAndErasedAtTheEnd) {
   const std::string out = dir.file("out.txt");
   const Case cases[] = {
       {{"--min-size", least, "CIS", graph, out}, true, "\rquarn: listing: ", "Patterns: 1\n"},
-      {{"--min-size", least, "--threads", "2", "CIS", graph, out}, true, "\rquarn: listing: ", "Patterns: 1\n"},
+      {{"--min-size", least, "--threads", "2", "CIS", graph, out},
+       true,
+       "\rquarn: listing: ",
+       "Patterns: 1\n"},
       {{"--min-size", least, "--no-progress", "CIS", graph, out}, true, "", "Patterns: 1\n"},
       {{"--min-size", least, "CIS", graph, out}, false, "", "Patterns: 1\n"},
       {{"--min-size", least, "--progress", "CIS", graph, out}, false, "\rquarn: listing: ", "Patterns: 1\n"},
@@ -177,7 +183,8 @@ TEST(ProgressLine, IsNotShownAmongPatternLinesOnTheSameTerminal) {
   TempDir dir;
   const std::string graph = dir.file("complete.txt");
   write_file(graph, complete(kNodes));
-  const RunResult run = run_with_stderr({"--min-size", std::to_string(kNodes), "CIS", graph, "-"}, true, true);
+  const RunResult run =
+      run_with_stderr({"--min-size", std::to_string(kNodes), "CIS", graph, "-"}, true, true);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err.find("quarn"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("Patterns: 1"), std::string::npos) << run.err;
@@ -251,10 +258,12 @@ TEST(SpaceCheck, RefusalSaysTheFileTheBytesNeededAndFree) {
       {100, 100, false, ""},
       {0, 0, true, ""},
       {101, 100, false,
-       "out.txt: the patterns need 101 bytes, and its file system has 100 bytes free (--no-space-check writes "
+       "out.txt: the patterns need 101 bytes, and its file system has 100 bytes free (--no-space-check "
+       "writes "
        "anyway)"},
       {5ULL << 40, 3ULL << 30, true,
-       "out.txt: the patterns need 5.0 TiB (5497558138880 bytes), and its file system has 3.0 GiB (3221225472 "
+       "out.txt: the patterns need 5.0 TiB (5497558138880 bytes), and its file system has 3.0 GiB "
+       "(3221225472 "
        "bytes) free, counting the old file's space as taken: the new file is written beside it "
        "(--no-space-check writes anyway)"},
   };

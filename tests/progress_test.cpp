@@ -26,7 +26,8 @@ TEST(Progress, SaysWhatIsDoneAndWhatIsLeft) {
       {{3600, 0, 0, 1'000'000, 0, 5'000'000, 0},
        "quarn: listing: 1,000,000 patterns, 278 patterns/s | 20.0% of 5.0 M patterns, 4 h 00 min left"},
       {{100, 60, 2, 4'000'000'000, 0, 6'442'620'004'015'227, 0},
-       "quarn: listing: 4,000,000,000 patterns, root 2 of 60, 40.0 M patterns/s | 0.0% of 6.4 P patterns, 1864 d "
+       "quarn: listing: 4,000,000,000 patterns, root 2 of 60, 40.0 M patterns/s | 0.0% of 6.4 P patterns, "
+       "1864 d "
        "04 h left"},
       {{1, 0, 0, 2, 0, 4'000'000'000'000, 0},
        "quarn: listing: 2 patterns, 2 patterns/s | 0.0% of 4.0 T patterns, 23148148 d 03 h left"},
