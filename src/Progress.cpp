@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -43,7 +44,8 @@ std::string short_count(double n) {
 }
 
 std::string duration(double seconds) {
-  const auto s = static_cast<std::uint64_t>(std::llround(seconds));
+  // Past 30 million years the figure says no more, and llround stays within its range.
+  const auto s = static_cast<std::uint64_t>(std::llround(std::min(seconds, 1e15)));
   char text[32];
   if (s >= 100 * 3600) {
     std::snprintf(text, sizeof text, "%llu d %02llu h", static_cast<unsigned long long>(s / 86400),
