@@ -1,11 +1,13 @@
 // count_bench: one road of quarn's count-only CIS mode on one graph, for the count benchmark.
 //
-//   count_bench ROAD GRAPH_FILE [OPTIONS]     ROAD: auto, frontier, search or order
+//   count_bench ROAD GRAPH_FILE [OPTIONS]     ROAD: auto, frontier, search, order or forecast
 //
 // Prints one line of key=value pairs: the count and the seconds the road took (reading the graph
 // excluded), in wall time and in CPU time; for frontier, also the widest frontier, the most states after a
 // step, the states processed and the most bytes the state tables held; order only chooses the orders of all
-// components, which is what the automatic road spends before it counts. OPTIONS are quarn's
+// components, which is what the automatic road spends before it counts; forecast works out what a
+// listing would write (its lines, and the least and most bytes), as a listing into a file does before
+// it starts, but without its time limit. OPTIONS are quarn's
 // --min-size, --max-size and --by-size; with --by-size the count is the counts by size, as
 // "K:COUNT" separated by commas.
 #include <chrono>
@@ -60,7 +62,7 @@ std::string sizes_text(const SizeCounts& counts) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: count_bench auto|frontier|search|order GRAPH_FILE [OPTIONS]\n");
+    std::fprintf(stderr, "usage: count_bench auto|frontier|search|order|forecast GRAPH_FILE [OPTIONS]\n");
     return 2;
   }
   const std::string road = argv[1];
@@ -69,6 +71,19 @@ int main(int argc, char** argv) {
     const std::vector<std::string> option_args(argv + 3, argv + argc);
     const RunOptions options = parse_command_line(option_args, known_options()).options;
     Miner miner(argv[2], options);
+    if (road == "forecast") {
+      const auto start = std::chrono::steady_clock::now();
+      const std::optional<Miner::Forecast> forecast = miner.forecast_listing(std::chrono::hours(1));
+      if (!forecast) {
+        std::printf("road=forecast lines=? seconds=%.4f\n", seconds_since(start));
+      } else {
+        std::printf("road=forecast lines=%llu least_bytes=%llu most_bytes=%llu seconds=%.4f\n",
+                    static_cast<unsigned long long>(forecast->lines),
+                    static_cast<unsigned long long>(forecast->least_bytes),
+                    static_cast<unsigned long long>(forecast->most_bytes), seconds_since(start));
+      }
+      return 0;
+    }
     FrontierStats stats;
     const auto start = std::chrono::steady_clock::now();
     const std::clock_t cpu_start = std::clock();

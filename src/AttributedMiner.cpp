@@ -25,7 +25,8 @@ AttributedMiner::AttributedMiner(const std::string& graph_path, const std::strin
       min_sup_(thresholds.min_sup),
       min_graph_size_(thresholds.min_graph_size),
       by_size_(options.by_size),
-      options_(options) {
+      options_(options),
+      progress_choice_(options.progress) {
   NodeNumbering numbering;
   {
     // The edge list is released once the graph is built.
@@ -61,7 +62,8 @@ AttributedMiner::AttributedMiner(AttributeTable attributes, const std::vector<Ed
       min_graph_size_(thresholds.min_graph_size),
       layout_(layout),
       by_size_(options.by_size),
-      options_(options) {
+      options_(options),
+      progress_choice_(options.progress) {
   build_graph(edges);
   output_.open(options.output_name, {});
 }
@@ -96,7 +98,16 @@ void AttributedMiner::build_graph(const std::vector<Edge>& edges) {
 }
 
 void AttributedMiner::process() {
+  Progress progress(shows_progress(progress_choice_, output_.writes_to_terminal()),
+                    std::uint64_t(std::max<std::int32_t>(attributes_.rows, 0)));
+  progress_ = progress.enabled() ? &progress : nullptr;
+  struct Forget {
+    AttributedMiner& miner;
+    ~Forget() { miner.progress_ = nullptr; }
+  } forget{*this};
+  progress.start(output_.enabled() ? "listing" : "counting");
   const std::uint64_t patterns = enumerate();
+  progress.stop();
   if (by_size_) print_lines(reported_by_size().lines());
   print_count_line(patterns);
 }
@@ -116,6 +127,12 @@ AttributedMiner::Search::Search(const SearchGraph& graph) : pattern(graph) {
   sorted.reserve(most_nodes);
   line.reserve(most_nodes * 12 + 1);
   by_size.assign(most_nodes + 1, 0);
+}
+
+void AttributedMiner::tell_progress(Search& search) const {
+  progress_->add(search.patterns - search.shown_patterns, search.bytes - search.shown_bytes);
+  search.shown_patterns = search.patterns;
+  search.shown_bytes = search.bytes;
 }
 
 void AttributedMiner::add_tally(const Search& search) {
@@ -145,6 +162,13 @@ std::uint64_t AttributedMiner::enumerate() {
       part.runs.push_back({0, all_roots.size(), {}});  // every root (a run of whole roots is never empty)
     }
     JobBoard::NextPiece next = next_piece_of(part, all_roots);
+    if (progress_ != nullptr) {
+      next = [this, pieces = std::move(next)](Piece& piece) {
+        if (!pieces(piece)) return false;
+        progress_->set_roots_done(std::uint64_t(piece.root));
+        return true;
+      };
+    }
     if (threads_ > 1) {
       patterns = enumerate_on_threads(graph, std::move(next));
     } else {
@@ -155,6 +179,7 @@ std::uint64_t AttributedMiner::enumerate() {
         } else {
           search_piece<PatternOutput>(piece, search, nullptr, nullptr);
         }
+        show_progress(search);
       }
       patterns = search.patterns;
       add_tally(search);
@@ -187,6 +212,7 @@ std::uint64_t AttributedMiner::enumerate_on_threads(const SearchGraph& graph, Jo
       } else {
         search_piece<JobBoard::Worker>(*piece, search, nullptr, &worker);
       }
+      show_progress(search);
     }
     patterns += search.patterns;
     const std::lock_guard lock(tally_mutex);
@@ -280,5 +306,6 @@ void AttributedMiner::report(Search& search, Out* out) {
     *end++ = ' ';
   }
   *end++ = '\n';
+  search.bytes += std::size_t(end - line.data());
   out->write(line.data(), std::size_t(end - line.data()));
 }

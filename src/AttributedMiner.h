@@ -19,6 +19,7 @@
 #include "JobBoard.h"
 #include "Options.h"
 #include "Output.h"
+#include "Progress.h"
 #include "SearchGraph.h"
 #include "SizeCounts.h"
 
@@ -78,9 +79,17 @@ class AttributedMiner {
     std::vector<Frame> frames;         // one per node of the pattern below the piece's own
     std::vector<std::int32_t> sorted;  // the nodes of a reported pattern
     std::vector<char> line;
-    std::uint64_t patterns = 0;          // reported
+    std::uint64_t patterns = 0;        // reported
+    std::uint64_t bytes = 0;           // written
+    std::uint64_t shown_patterns = 0;  // told to the progress line
+    std::uint64_t shown_bytes = 0;
     std::vector<std::uint64_t> by_size;  // reported, by their number of nodes
   };
+  // Tells the progress line, if there is one, of what the search reported since it last did.
+  void show_progress(Search& search) const {
+    if (progress_ != nullptr && search.patterns != search.shown_patterns) tell_progress(search);
+  }
+  void tell_progress(Search& search) const;
   // Adds a search's patterns by size to reported_by_size_.
   void add_tally(const Search& search);
 
@@ -115,4 +124,6 @@ class AttributedMiner {
   RunOptions options_;  // of the run: its part, if any (see PartPlan.h), and the notes
   std::vector<std::uint64_t> reported_by_size_;  // summed over the searches
   PatternOutput output_;
+  ProgressChoice progress_choice_ = ProgressChoice::off;
+  Progress* progress_ = nullptr;  // the progress line of process(), if it shows one
 };

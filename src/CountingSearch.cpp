@@ -368,9 +368,10 @@ std::size_t place_of(std::span<const std::int32_t> roots, std::int32_t root) {
 
 template <class Tally>
 bool count_component_patterns(CountingState& state, std::span<const std::int32_t> roots, std::int32_t most,
-                              std::uint64_t step_limit, Tally& tally) {
+                              std::uint64_t step_limit, Tally& tally, const RootProgress& progress) {
   std::uint64_t steps = step_limit;
   for (std::size_t i = 0; i < roots.size(); ++i) {
+    if (progress) progress(i);
     state.finish_roots_before(roots, i);
     CountingSearch<Tally> search(state, roots[i], most, steps, tally);
     if (!search.run()) {
@@ -388,12 +389,14 @@ template <class Tally>
 void count_component_patterns_on_threads(const AdjacencyList& graph, std::int64_t largest_pattern,
                                          std::span<const std::int32_t> roots, std::int32_t most,
                                          unsigned threads,
-                                         std::vector<std::unique_ptr<CountingState>>& states, Tally& tally) {
+                                         std::vector<std::unique_ptr<CountingState>>& states, Tally& tally,
+                                         const RootProgress& progress) {
   while (states.size() < threads) states.push_back(std::make_unique<CountingState>(graph, largest_pattern));
   std::size_t next_root = 0;
   JobBoard board(threads,
                  [&](Piece& piece) {
                    if (next_root == roots.size()) return false;
+                   if (progress) progress(next_root);
                    piece = Piece{roots[next_root++], {}, 0, std::numeric_limits<std::uint32_t>::max(), true};
                    return true;
                  },
@@ -415,14 +418,14 @@ void count_component_patterns_on_threads(const AdjacencyList& graph, std::int64_
 }
 
 template bool count_component_patterns(CountingState&, std::span<const std::int32_t>, std::int32_t,
-                                       std::uint64_t, PatternCount&);
+                                       std::uint64_t, PatternCount&, const RootProgress&);
 template bool count_component_patterns(CountingState&, std::span<const std::int32_t>, std::int32_t,
-                                       std::uint64_t, PatternCountBySize&);
+                                       std::uint64_t, PatternCountBySize&, const RootProgress&);
+template void count_component_patterns_on_threads(const AdjacencyList&, std::int64_t,
+                                                  std::span<const std::int32_t>, std::int32_t, unsigned,
+                                                  std::vector<std::unique_ptr<CountingState>>&, PatternCount&,
+                                                  const RootProgress&);
 template void count_component_patterns_on_threads(const AdjacencyList&, std::int64_t,
                                                   std::span<const std::int32_t>, std::int32_t, unsigned,
                                                   std::vector<std::unique_ptr<CountingState>>&,
-                                                  PatternCount&);
-template void count_component_patterns_on_threads(const AdjacencyList&, std::int64_t,
-                                                  std::span<const std::int32_t>, std::int32_t, unsigned,
-                                                  std::vector<std::unique_ptr<CountingState>>&,
-                                                  PatternCountBySize&);
+                                                  PatternCountBySize&, const RootProgress&);

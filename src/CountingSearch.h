@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -81,16 +82,20 @@ class CountingState {
   std::size_t marked_roots_ = 0;          // how many of its roots, from the first
 };
 
+// Told the number of roots of a component started so far.
+using RootProgress = std::function<void(std::size_t roots_started)>;
+
 // Counts the patterns of a component (its nodes, ascending) of at most most nodes, by size when the
 // tally is a PatternCountBySize, and adds them to tally; gives up after step_limit patterns, and then
 // leaves the tally and the marks as they were.
 template <class Tally>
 bool count_component_patterns(CountingState& state, std::span<const std::int32_t> roots, std::int32_t most,
-                              std::uint64_t step_limit, Tally& tally);
+                              std::uint64_t step_limit, Tally& tally, const RootProgress& progress = {});
 
 // The same without a step limit, on threads threads, each with a state of states (made as needed).
 template <class Tally>
 void count_component_patterns_on_threads(const AdjacencyList& graph, std::int64_t largest_pattern,
                                          std::span<const std::int32_t> roots, std::int32_t most,
                                          unsigned threads,
-                                         std::vector<std::unique_ptr<CountingState>>& states, Tally& tally);
+                                         std::vector<std::unique_ptr<CountingState>>& states, Tally& tally,
+                                         const RootProgress& progress = {});

@@ -170,6 +170,77 @@ struct CountsBySize {
   }
 };
 
+// The count by size with weights: a row a state of 2 L numbers for L columns, the selections by
+// column and then the sums of their weights by column. Selecting the step's node of weight w moves
+// a row one column up, and adds w times the count to the weight sum. 128-bit numbers only: one that
+// would not fit gives the count up.
+template <class KeyType>
+struct WeightedBySize {
+  using Key = KeyType;
+  using Table = StateRows<Key, Uint128>;
+  using Source = const Uint128*;
+
+  WeightedBySize(SizeColumns size_columns, std::vector<std::uint32_t> step_weights)
+      : columns(size_columns),
+        weights(std::move(step_weights)),
+        complete(2 * (std::size_t(size_columns.last) + 1)) {}
+
+  SizeColumns columns;
+  std::vector<std::uint32_t> weights;  // by step
+  std::vector<Uint128> complete;       // the complete connected selections, then their weights
+  std::uint32_t from_length = 1;       // the columns of the step's states
+  std::uint32_t to_length = 1;         // the columns of the next step's states
+  Uint128 weight = 0;                  // of the step's node
+
+  void start_step(std::size_t processed, const Table& states, Table& next) {
+    from_length = states.row_length() / 2;
+    to_length = std::uint32_t(std::min<std::size_t>(processed + 1, columns.last)) + 1;
+    next.set_row_length(2 * to_length);
+    weight = weights[processed];
+  }
+  Source source(const Table& states, const typename Table::Slot& slot) const {
+    return states.row(slot.count);
+  }
+  bool leads_nowhere(Source row) const {
+    if (columns.last_holds_larger) return false;
+    for (std::uint32_t t = 0; t < from_length; ++t) {
+      if (row[t] != 0U) return false;
+    }
+    return true;
+  }
+  bool keeps(Key key) const { return columns.last_holds_larger || selected_slots(key) <= columns.last; }
+  void finish(Source row, bool selected) { add_row(complete.data(), columns.last + 1, row, selected); }
+  void add(Table& next, Key key, Source row, bool selected) {
+    add_row(next.at(key), to_length, row, selected);
+  }
+
+  static void add_to(Uint128& to, Uint128 value) {
+    to += value;
+    if (to < value) throw GiveUp{};
+  }
+  void add_one(Uint128* to, std::uint32_t to_size, std::uint32_t at, Source from, std::uint32_t t,
+               bool selected) const {
+    const Uint128 count = from[t];
+    add_to(to[at], count);
+    add_to(to[to_size + at], from[from_length + t]);
+    if (!selected) return;
+    // weight < 2^32: the product fits while count < 2^96
+    if ((count >> 96) != 0 && weight != 0 && count > ~Uint128(0) / weight) throw GiveUp{};
+    add_to(to[to_size + at], count * weight);
+  }
+  void add_row(Uint128* to, std::uint32_t to_size, Source from, bool selected) const {
+    if (!selected) {
+      for (std::uint32_t t = 0; t < from_length; ++t) add_one(to, to_size, t, from, t, false);
+      return;
+    }
+    const std::uint32_t moved = std::min(from_length, to_size - 1);
+    for (std::uint32_t t = 0; t < moved; ++t) add_one(to, to_size, t + 1, from, t, true);
+    if (moved < from_length && columns.last_holds_larger) {
+      add_one(to, to_size, to_size - 1, from, from_length - 1, true);
+    }
+  }
+};
+
 // One step: every state either leaves the node out or selects it. The states are taken a batch
 // at a time: their successors are worked out and their slots prefetched first, then added, so
 // that the cache misses of a batch overlap.
@@ -341,6 +412,27 @@ std::vector<mpz_class> run_steps_by_size(const std::vector<Step>& steps, SizeCol
   return std::move(wide_counts.complete);
 }
 
+// The dynamic program by size with weights, 128-bit only.
+template <class Key>
+WeightedCounts run_steps_weighted(const std::vector<Step>& steps, SizeColumns columns,
+                                  std::vector<std::uint32_t> weights, RunContext& context) {
+  MemoryBudget& budget = context.budget;
+  auto states = std::make_unique<StateRows<Key, Uint128>>(budget);
+  auto spare = std::make_unique<StateRows<Key, Uint128>>(budget);
+  states->set_row_length(2);
+  states->make_room(1);
+  states->at(0)[0] = 1;  // the empty selection, of no node and no weight
+  WeightedBySize<Key> counts(columns, std::move(weights));
+  run_range(steps, 0, steps.size(), states.get(), spare.get(), counts, context);
+  const std::size_t length = std::size_t(columns.last) + 1;
+  WeightedCounts result;
+  for (std::size_t t = 0; t < length; ++t) {
+    result.sets.push_back(to_mpz(counts.complete[t]));
+    result.weights.push_back(to_mpz(counts.complete[length + t]));
+  }
+  return result;
+}
+
 // The steps of a component whose nodes are numbered by their places in the order, and the widest
 // frontier they pass through (counted up to the first step past the widest a state can describe).
 std::int32_t build_steps(const LocalGraph& graph, std::vector<Step>& steps) {
@@ -439,4 +531,25 @@ std::optional<std::vector<mpz_class>> FrontierCounter::count_by_size(const Front
     stats->peak_bytes = std::max(stats->peak_bytes, context.budget.peak());
   }
   return result;
+}
+
+std::optional<WeightedCounts> FrontierCounter::count_weighted(const FrontierOrder& order, SizeColumns columns,
+                                                              const NodeWeight& weight,
+                                                              std::uint64_t memory_budget,
+                                                              const FrontierProgress& progress) {
+  loader_.load(order.nodes, local_);
+  std::vector<Step> steps;
+  const std::int32_t width = build_steps(local_, steps);
+  if (width > kMaxFrontierWidth) return std::nullopt;
+  std::vector<std::uint32_t> weights;
+  weights.reserve(order.nodes.size());
+  for (const std::int32_t u : order.nodes) weights.push_back(weight(u));
+
+  RunContext context{MemoryBudget(memory_budget), nullptr, progress};
+  try {
+    return width <= 12 ? run_steps_weighted<std::uint64_t>(steps, columns, std::move(weights), context)
+                       : run_steps_weighted<Uint128>(steps, columns, std::move(weights), context);
+  } catch (const GiveUp&) {
+    return std::nullopt;  // over the budget or 128 bits, or the caller gave up
+  }
 }

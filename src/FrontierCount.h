@@ -44,6 +44,16 @@ struct FrontierStats {
 // count up.
 using FrontierProgress = std::function<bool(std::uint64_t transitions)>;
 
+// Connected node sets by column, each column with the sum over its sets of the weights of their
+// nodes: for the size of the lines that list them.
+struct WeightedCounts {
+  std::vector<mpz_class> sets;     // by column
+  std::vector<mpz_class> weights;  // by column
+};
+
+// The weight of a node (its node number), for count_weighted.
+using NodeWeight = std::function<std::uint32_t(std::int32_t node)>;
+
 class FrontierCounter {
  public:
   explicit FrontierCounter(const AdjacencyList& graph);
@@ -61,6 +71,12 @@ class FrontierCounter {
                                                       std::uint64_t memory_budget,
                                                       FrontierStats* stats = nullptr,
                                                       const FrontierProgress& progress = {});
+  // The same with the weights of the sets: a state carries, beside each count, the sum of the weights
+  // of the selections it counts, and selecting a node of weight w adds w times their count to it.
+  // Numbers are 128-bit only: nothing when one would not fit, as when the budget or progress gives up.
+  std::optional<WeightedCounts> count_weighted(const FrontierOrder& order, SizeColumns columns,
+                                               const NodeWeight& weight, std::uint64_t memory_budget,
+                                               const FrontierProgress& progress = {});
 
  private:
   ComponentLoader loader_;

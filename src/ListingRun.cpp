@@ -27,14 +27,45 @@ void add_lines(const ListingSearch& search, Listing& listing) {
   for (std::size_t size = 0; size < by_size.size(); ++size) listing.by_size[size] += by_size[size];
 }
 
-Listing list_on_one_thread(const AdjacencyList& graph, SizeBounds bounds, PatternOutput& output) {
+// Tells a progress line of a search's lines, a block or a root at a time: the lines themselves
+// cost nothing.
+class LineMeter {
+ public:
+  LineMeter(const ListingSearch& search, Progress* progress) : search_(search), progress_(progress) {}
+  void report(std::size_t bytes) {
+    if (progress_ == nullptr) return;
+    const std::uint64_t lines = search_.lines_listed();
+    progress_->add(lines - reported_, bytes);
+    reported_ = lines;
+  }
+
+ private:
+  const ListingSearch& search_;
+  Progress* progress_;
+  std::uint64_t reported_ = 0;
+};
+
+Listing list_on_one_thread(const AdjacencyList& graph, SizeBounds bounds, PatternOutput& output,
+                           Progress* progress) {
   ListingSearch search(graph, bounds);
+  LineMeter meter(search, progress);
   ListingSearch::BlockSink sink;
   if (output.enabled()) {
-    sink = [&output](std::span<const char> block) { output.write_block(block.data(), block.size()); };
+    sink = [&](std::span<const char> block) {
+      output.write_block(block.data(), block.size());
+      meter.report(block.size());
+    };
+  }
+  ListingSearch::RootDone root_done;
+  if (progress != nullptr) {
+    root_done = [&](std::int32_t root) {
+      meter.report(0);
+      progress->set_roots_done(std::uint64_t(root));
+    };
   }
   Listing listing;
-  listing.lines = search.list_all(sink);
+  listing.lines = search.list_all(sink, root_done);
+  meter.report(0);
   add_lines(search, listing);
   return listing;
 }
@@ -52,7 +83,7 @@ namespace {
 
 // Lists the pieces that next hands out, in order, on several threads.
 Listing list_on_threads(const AdjacencyList& graph, SizeBounds bounds, unsigned threads,
-                        PatternOutput& output, JobBoard::NextPiece next) {
+                        PatternOutput& output, JobBoard::NextPiece next, Progress* progress) {
   JobBoard::WriteBlock write_block;
   if (output.enabled())
     write_block = [&output](const char* data, std::size_t size) { output.write_block(data, size); };
@@ -61,14 +92,22 @@ Listing list_on_threads(const AdjacencyList& graph, SizeBounds bounds, unsigned 
   std::mutex listing_mutex;
   board.run([&](JobBoard::Worker& worker) {
     ListingSearch search(graph, bounds);
+    LineMeter meter(search, progress);
     ListingSearch::BlockSink sink;
-    if (output.enabled())
-      sink = [&worker](std::span<const char> block) { worker.write(block.data(), block.size()); };
+    if (output.enabled()) {
+      sink = [&worker, &meter](std::span<const char> block) {
+        worker.write(block.data(), block.size());
+        meter.report(block.size());
+      };
+    }
     const ListingSearch::Splitting splitting{&worker.hungry(), [&worker](ListingSearch::Part&& part) {
                                                return worker.offer(piece_of(std::move(part)));
                                              }};
     std::uint64_t lines = 0;
-    while (const Piece* piece = worker.take()) lines += search.list_part(part_of(*piece), sink, splitting);
+    while (const Piece* piece = worker.take()) {
+      lines += search.list_part(part_of(*piece), sink, splitting);
+      meter.report(0);
+    }
     const std::lock_guard lock(listing_mutex);
     listing.lines += lines;
     add_lines(search, listing);
@@ -76,9 +115,19 @@ Listing list_on_threads(const AdjacencyList& graph, SizeBounds bounds, unsigned 
   return listing;
 }
 
+// Tells progress of each root as its first piece is handed out.
+JobBoard::NextPiece telling_roots(JobBoard::NextPiece next, Progress* progress) {
+  if (progress == nullptr) return next;
+  return [progress, pieces = std::move(next)](Piece& piece) {
+    if (!pieces(piece)) return false;
+    progress->set_roots_done(std::uint64_t(piece.root));
+    return true;
+  };
+}
+
 // Lists one part of the whole listing.
 Listing list_part_of_run(const AdjacencyList& graph, SizeBounds bounds, unsigned threads,
-                         PatternOutput& output, const RunOptions& options) {
+                         PatternOutput& output, const RunOptions& options, Progress* progress) {
   std::vector<std::int32_t> roots(std::size_t(std::max<std::int64_t>(graph.node_slots() - 1, 0)));
   for (std::size_t i = 0; i < roots.size(); ++i) roots[i] = std::int32_t(i + 1);
   PartPieces part;
@@ -86,15 +135,23 @@ Listing list_part_of_run(const AdjacencyList& graph, SizeBounds bounds, unsigned
     ListingShape shape(graph, bounds);
     part = plan_part(shape, roots, options);
   }
-  if (threads > 1) return list_on_threads(graph, bounds, threads, output, next_piece_of(part, roots));
+  const JobBoard::NextPiece next = telling_roots(next_piece_of(part, roots), progress);
+  if (threads > 1) return list_on_threads(graph, bounds, threads, output, next, progress);
   ListingSearch search(graph, bounds);
+  LineMeter meter(search, progress);
   ListingSearch::BlockSink sink;
   // Pieces can be small: their blocks are gathered before they are written.
-  if (output.enabled())
-    sink = [&output](std::span<const char> block) { output.write(block.data(), block.size()); };
+  if (output.enabled()) {
+    sink = [&output, &meter](std::span<const char> block) {
+      output.write(block.data(), block.size());
+      meter.report(block.size());
+    };
+  }
   Listing listing;
-  const JobBoard::NextPiece next = next_piece_of(part, roots);
-  for (Piece piece; next(piece);) listing.lines += search.list_part(part_of(piece), sink);
+  for (Piece piece; next(piece);) {
+    listing.lines += search.list_part(part_of(piece), sink);
+    meter.report(0);
+  }
   add_lines(search, listing);
   return listing;
 }
@@ -102,14 +159,17 @@ Listing list_part_of_run(const AdjacencyList& graph, SizeBounds bounds, unsigned
 }  // namespace
 
 Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output,
-                      const RunOptions* options) {
-  if (options != nullptr && options->part) return list_part_of_run(graph, bounds, threads, output, *options);
-  if (threads <= 1) return list_on_one_thread(graph, bounds, output);
+                      const RunOptions* options, Progress* progress) {
+  if (progress != nullptr && !progress->enabled()) progress = nullptr;
+  if (options != nullptr && options->part)
+    return list_part_of_run(graph, bounds, threads, output, *options, progress);
+  if (threads <= 1) return list_on_one_thread(graph, bounds, output, progress);
   std::int32_t next_root = 1;
   const std::int64_t roots = graph.node_slots();
-  return list_on_threads(graph, bounds, threads, output, [&](Piece& piece) {
+  JobBoard::NextPiece next = [&](Piece& piece) {
     if (next_root >= roots) return false;
     piece = Piece{next_root++, {}, 0, UINT32_MAX, true};
     return true;
-  });
+  };
+  return list_on_threads(graph, bounds, threads, output, telling_roots(std::move(next), progress), progress);
 }

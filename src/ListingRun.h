@@ -10,6 +10,7 @@
 #include "ListingSearch.h"
 #include "Options.h"
 #include "Output.h"
+#include "Progress.h"
 
 // What a listing wrote: its lines, and by the number of nodes of their patterns.
 struct Listing {
@@ -20,9 +21,10 @@ struct Listing {
 // Lists the patterns into output (or only counts them, when output writes nothing). With several
 // threads, every thread lists pieces of the search with a ListingSearch of its own; see JobBoard.h
 // for how the work is split and the lines are kept in order. With a part, only that part's pieces
-// (see PartPlan.h) when options name one, which are then the first pieces of the threads.
+// (see PartPlan.h) when options name one, which are then the first pieces of the threads. With
+// progress, the lines and bytes are added to it a block at a time, and the roots as they are started.
 Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output,
-                      const RunOptions* options = nullptr);
+                      const RunOptions* options = nullptr, Progress* progress = nullptr);
 
 // The memory a listing on threads takes beyond the graph: a search per thread and the lines waiting
 // to be written.

@@ -216,10 +216,11 @@ std::uint64_t ListingSearch::bytes_needed(std::int64_t node_slots, std::int64_t 
          kBlockBytes + small_graph;
 }
 
-std::uint64_t ListingSearch::list_all(const BlockSink& sink) {
+std::uint64_t ListingSearch::list_all(const BlockSink& sink, const RootDone& root_done) {
   std::uint64_t lines = 0;
   for (std::int32_t root = 1; root < graph_.node_slots(); ++root) {
     lines += dispatch(root, {}, 0, std::numeric_limits<std::uint32_t>::max(), true, sink);
+    if (root_done) root_done(root);
   }
   flush();
   return lines;
@@ -570,6 +571,7 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
   const std::int64_t min_size = bounds_.least;
   const std::int64_t max_size = bounds_.most;
   std::uint64_t lines = 0;
+  const std::uint64_t listed_before = lines_listed_;
   // Locals, not members: stores through char pointers would make the compiler reload members.
   char* out = out_;
   const char* const out_limit = out_limit_;
@@ -577,6 +579,8 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
   const std::atomic<unsigned>& wanted = splitting_ != nullptr ? *splitting_->wanted : kNeverWanted;
   auto flush_if_full = [&] {
     if (out > out_limit) {
+      // Short of the children of the pattern in progress, which lines adds when they are done.
+      lines_listed_ = listed_before + lines;
       out_ = out;
       flush();
       out = out_;
@@ -643,5 +647,6 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
   }
   if (base > 0) leave<V>(0);
   out_ = out;
+  lines_listed_ = listed_before + lines;
   return lines;
 }

@@ -73,15 +73,21 @@ class ListingSearch {
                          ListCode code = ListCode::fastest);
   ListingSearch(AdjacencyList&& graph, SizeBounds bounds = {}, ListCode code = ListCode::fastest) = delete;
 
+  // Told of each root once its patterns are listed.
+  using RootDone = std::function<void(std::int32_t root)>;
+
   // Lists every root's patterns within the bounds, and returns their number. Without a sink, only
   // counts them.
-  std::uint64_t list_all(const BlockSink& sink);
+  std::uint64_t list_all(const BlockSink& sink, const RootDone& root_done = {});
   // Lists one part (see Part); a path that leaves the search's patterns lists nothing.
   std::uint64_t list_part(const Part& part, const BlockSink& sink);
   // The same, giving work away as splitting says.
   std::uint64_t list_part(const Part& part, const BlockSink& sink, const Splitting& splitting);
   // The lines listed so far by this search, by the number of nodes of their pattern.
   std::span<const std::uint64_t> lines_by_size() const { return lines_by_size_; }
+  // The lines this search has listed: after every root or part, and in every call of the sink short
+  // of at most the children of one pattern (which the next call or the end of the part adds).
+  std::uint64_t lines_listed() const { return lines_listed_; }
   // The number of children of the pattern reached from root by path, 0 past the search.
   std::uint32_t child_count(std::int32_t root, std::span<const std::uint32_t> path);
 
@@ -171,7 +177,8 @@ class ListingSearch {
   const AdjacencyList& graph_;
   SizeBounds bounds_;
   std::vector<std::uint64_t> lines_by_size_;  // index: nodes of the pattern
-  int variant_ = 0;                           // 1: Small, 2: Medium, 0: Large
+  std::uint64_t lines_listed_ = 0;
+  int variant_ = 0;  // 1: Small, 2: Medium, 0: Large
   std::int32_t root_ = 0;
   std::vector<std::uint16_t> short_keys_;  // the arena of candidate lists, Small and Medium
   std::vector<std::uint64_t> long_keys_;   // the arena of candidate lists, Large

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <new>
 #include <optional>
 
 #include "ByteSource.h"
@@ -95,22 +96,188 @@ Miner::Miner(EdgeList edges, const std::string& graph_name, const RunOptions& op
 }
 
 void Miner::process() {
+  Progress progress(shows_progress(options_.progress, output_.writes_to_terminal()),
+                    std::uint64_t(std::max<std::int32_t>(max_node_, 0)));
+  progress_ = progress.enabled() ? &progress : nullptr;
+  struct Forget {
+    Miner& miner;
+    ~Forget() { miner.progress_ = nullptr; }
+  } forget{*this};
   // A part counts what it would list: the same pieces, by the listing search without writing.
   if (output_.enabled() || options_.part) {
+    prepare_listing(progress);
+    progress.start("listing");
     const std::uint64_t patterns = enumerate();
+    progress.stop();
     if (by_size_) print_lines(listed_by_size().lines());
     print_count_line(patterns);
-  } else if (by_size_) {
+    return;
+  }
+  progress.start("counting", "node");
+  if (by_size_) {
     const SizeCounts counts = count_sizes();
+    progress.stop();
     print_lines(counts.lines());
     print_count_line(counts.total().get_str());
   } else {
-    print_count_line(count());
+    const std::string total = count();
+    progress.stop();
+    print_count_line(total);
   }
 }
 
+namespace {
+
+// The bytes of a node's number in a pattern line, with the space after it.
+std::uint32_t label_bytes(std::int32_t node) {
+  std::uint32_t digits = 1;
+  for (std::int32_t rest = node; rest >= 10; rest /= 10) ++digits;
+  return digits + 1;
+}
+
+std::uint64_t saturated(const mpz_class& value) {
+  return value.fits_ulong_p() ? std::uint64_t(value.get_ui()) : std::numeric_limits<std::uint64_t>::max();
+}
+
+}  // namespace
+
+std::optional<Miner::Forecast> Miner::forecast_listing(std::chrono::steady_clock::duration budget) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + budget;
+  const std::int64_t largest = largest_pattern(max_node_, graph_.neighbours.size() / 2);
+  const SizeCounts columns(bounds_, largest, false);
+  if (!counting_) counting_ = std::make_unique<CountingState>(graph_, largest);
+  FrontierCounter frontier(graph_);
+  constexpr std::uint64_t kMostMemory = std::uint64_t(1) << 28;
+  const std::uint64_t memory_budget = std::min(available_memory() / 8, kMostMemory);
+  Clock::time_point program_deadline = deadline;
+  const FrontierProgress in_time = [&program_deadline](std::uint64_t) {
+    return Clock::now() < program_deadline;
+  };
+  // The search's steps that fit in the time left, at a rate the slowest graphs still reach.
+  constexpr double kStepsPerSecond = 20e6;
+  const auto steps_left = [deadline] {
+    const double seconds = std::chrono::duration<double>(deadline - Clock::now()).count();
+    return seconds <= 0 ? std::uint64_t(0) : std::uint64_t(seconds * kStepsPerSecond);
+  };
+  const NodeWeight weight = label_bytes;
+  mpz_class lines, least_bytes, most_bytes;
+  std::vector<std::uint8_t> placed(std::size_t(graph_.node_slots()), 0);
+  std::vector<std::int32_t> component;
+  for (std::int32_t first = 1; first <= max_node_; ++first) {
+    if (placed[std::size_t(first)] != 0) continue;
+    gather_component(graph_, first, placed, component);
+    if (component.size() == 1) {
+      if (bounds_.least <= 1) {
+        lines += 1;
+        least_bytes += label_bytes(first) + 1;
+        most_bytes += label_bytes(first) + 1;
+      }
+      continue;
+    }
+    if (Clock::now() >= deadline) return std::nullopt;
+    std::sort(component.begin(), component.end());
+    // The search by size first, for a short try: it settles small and dense components at once,
+    // exactly when their numbers have one width.
+    std::uint64_t elements = component.size();
+    for (const std::int32_t u : component) elements += graph_.of(u).size();
+    SizeCounts by_size(bounds_, largest, true);
+    bool searched = search_component(component, std::min(16 * elements, steps_left()), by_size);
+    const std::uint32_t narrowest = label_bytes(component.front());
+    const std::uint32_t widest = label_bytes(component.back());
+    if (!searched || narrowest != widest) {
+      program_deadline = deadline;
+      if (searched) {
+        // The lines are known, and the program would only tell their bytes exactly: it may take
+        // a small share of the time the listing of this component takes.
+        constexpr double kListedPerSecond = 50e6;
+        constexpr double kShare = 0.01;
+        mpz_class visited;
+        for (std::uint32_t size = 0;
+             size <= std::min<std::uint32_t>(by_size.columns().last, std::uint32_t(component.size()));
+             ++size) {
+          visited += by_size.of_size(size);
+        }
+        const auto share = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(visited.get_d() / kListedPerSecond * kShare));
+        program_deadline = std::min(
+            deadline, Clock::now() + std::max<Clock::duration>(std::chrono::milliseconds(20), share));
+      }
+      const FrontierOrder order = frontier.choose_order(component);
+      const std::optional<WeightedCounts> counts = frontier.count_weighted(
+          order, columns.columns_for(std::int64_t(component.size())), weight, memory_budget, in_time);
+      if (counts) {
+        for (std::size_t size = std::size_t(bounds_.least); size < counts->sets.size(); ++size) {
+          lines += counts->sets[size];
+          least_bytes += counts->weights[size] + counts->sets[size];  // a line end each
+          most_bytes += counts->weights[size] + counts->sets[size];
+        }
+        continue;
+      }
+    }
+    if (!searched) searched = search_component(component, steps_left(), by_size);
+    if (!searched) return std::nullopt;
+    const std::uint32_t last =
+        std::min<std::uint32_t>(by_size.columns().last, std::uint32_t(component.size()));
+    for (std::uint32_t size = std::uint32_t(bounds_.least); size <= last; ++size) {
+      const mpz_class& count = by_size.of_size(size);
+      lines += count;
+      least_bytes += count * (size * narrowest + 1);
+      most_bytes += count * (size * widest + 1);
+    }
+  }
+  return Forecast{saturated(lines), saturated(least_bytes), saturated(most_bytes)};
+}
+
+void Miner::prepare_listing(Progress& progress) {
+  // The forecast is of the whole run: a part, which may be run because the whole would not fit,
+  // goes without it, unchecked and without a share in its progress line.
+  if (options_.part) return;
+  const std::optional<std::uint64_t> free = options_.space_check ? output_.free_bytes() : std::nullopt;
+  if (!free && !progress.enabled()) return;
+  // Short beside a listing that it cannot foresee in this time, and long enough for most graphs
+  // whose listing takes minutes (BENCHMARKS.md).
+  constexpr auto kForecastTime = std::chrono::seconds(1);
+  std::optional<Forecast> forecast;
+  try {
+    forecast = forecast_listing(kForecastTime);
+  } catch (const std::bad_alloc&) {
+    // As if it had run out of time: the listing goes on without a forecast.
+  }
+  if (forecast) {
+    const bool exact = forecast->least_bytes == forecast->most_bytes;
+    progress.set_total(forecast->lines, exact ? forecast->least_bytes : 0);
+  }
+  if (!free) return;
+  if (forecast) {
+    // Refused when even the least the lines can take does not fit.
+    const std::string refusal =
+        space_refusal(output_.name(), forecast->least_bytes, *free, output_.replaces_file());
+    if (!refusal.empty()) throw QuarnError(refusal);
+    if (forecast->most_bytes <= *free) return;
+    note(options_, output_.name() + ": the patterns take from " + format_bytes(forecast->least_bytes) +
+                       " to " + format_bytes(forecast->most_bytes) + ", and its file system has " +
+                       format_bytes(*free) + " free: the listing may not fit");
+    return;
+  }
+  note(options_, output_.name() +
+                     ": the size of the output could not be worked out in a short time, so it was "
+                     "not checked against the " +
+                     format_bytes(*free) + " free on its file system");
+}
+
+void Miner::show_counted(std::uint64_t nodes, const mpz_class& total) {
+  progress_->set_roots_done(nodes);
+  progress_->set_patterns(saturated(total));
+}
+
+void Miner::show_counted(std::uint64_t nodes, const SizeCounts& total) {
+  progress_->set_roots_done(nodes);
+  progress_->set_patterns(saturated(total.total()));
+}
+
 std::uint64_t Miner::enumerate() {
-  const Listing listing = list_patterns(graph_, bounds_, threads_, output_, &options_);
+  const Listing listing = list_patterns(graph_, bounds_, threads_, output_, &options_, progress_);
   listed_by_size_ = listing.by_size;
   output_.finish();
   return listing.lines;
@@ -186,15 +353,19 @@ void Miner::count_components(CountRoad road, FrontierStats* stats, Total& total)
   const std::uint64_t memory_budget = available_memory() / 4;
   std::vector<std::uint8_t> placed(std::size_t(graph_.node_slots()), 0);
   std::vector<std::int32_t> component;
+  settled_nodes_ = 0;
   for (std::int32_t first = 1; first <= max_node_; ++first) {
     if (placed[std::size_t(first)] != 0) continue;
     gather_component(graph_, first, placed, component);
     if (component.size() == 1) {
       add_isolated_node(total);
+      if (progress_ != nullptr && ++settled_nodes_ % 4096 == 0) progress_->set_roots_done(settled_nodes_);
       continue;
     }
     std::sort(component.begin(), component.end());
     count_component(component, road, frontier, memory_budget, stats, total);
+    settled_nodes_ += component.size();
+    if (progress_ != nullptr) show_counted(settled_nodes_, total);
   }
 }
 
@@ -225,9 +396,11 @@ void Miner::count_component(std::span<const std::int32_t> component, CountRoad r
     // the time, and a component costs a small factor of the faster road's time (BENCHMARKS.md).
     bool searched = false;
     FrontierProgress race;
-    if (road == CountRoad::automatic) {
-      race = [&](std::uint64_t transitions) {
-        if (transitions < 2 * next_try) return true;
+    if (road == CountRoad::automatic || progress_ != nullptr) {
+      race = [&, steps = std::uint64_t{0}](std::uint64_t transitions) mutable {
+        if (progress_ != nullptr)
+          progress_->set_roots_done(settled_nodes_ + std::min(++steps, component.size()));
+        if (road != CountRoad::automatic || transitions < 2 * next_try) return true;
         next_try *= 2;
         searched = search_component(component, next_try, total);
         return !searched;
@@ -245,6 +418,14 @@ void Miner::count_component(std::span<const std::int32_t> component, CountRoad r
 void Miner::note_program_gave_up(std::size_t component_nodes, std::uint64_t memory_budget) {
   if (noted_give_up_) return;
   noted_give_up_ = true;
+  if (progress_ != nullptr) {
+    progress_->write_erased([&] { note_program_gave_up_now(component_nodes, memory_budget); });
+  } else {
+    note_program_gave_up_now(component_nodes, memory_budget);
+  }
+}
+
+void Miner::note_program_gave_up_now(std::size_t component_nodes, std::uint64_t memory_budget) {
   note(options_, "the count's dynamic program outgrew its memory (" + format_bytes(memory_budget) +
                      ", a quarter of what is available) on a component of " +
                      std::to_string(component_nodes) +
@@ -272,10 +453,15 @@ bool Miner::search_component(std::span<const std::int32_t> roots, std::uint64_t 
 // A search without a step limit takes every thread; the tries of the race stay on one.
 template <class Tally>
 bool Miner::search_roots(std::span<const std::int32_t> roots, std::uint64_t step_limit, Tally& tally) {
-  if (step_limit == std::numeric_limits<std::uint64_t>::max() && threads_ > 1) {
+  const bool unlimited = step_limit == std::numeric_limits<std::uint64_t>::max();
+  RootProgress progress;
+  if (unlimited && progress_ != nullptr) {
+    progress = [this](std::size_t started) { progress_->set_roots_done(settled_nodes_ + started); };
+  }
+  if (unlimited && threads_ > 1) {
     count_component_patterns_on_threads(graph_, largest_pattern(max_node_, graph_.neighbours.size() / 2),
-                                        roots, bounds_.most, threads_, thread_states_, tally);
+                                        roots, bounds_.most, threads_, thread_states_, tally, progress);
     return true;
   }
-  return count_component_patterns(*counting_, roots, bounds_.most, step_limit, tally);
+  return count_component_patterns(*counting_, roots, bounds_.most, step_limit, tally, progress);
 }

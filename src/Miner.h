@@ -18,8 +18,10 @@
 
 #include <gmpxx.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -31,6 +33,7 @@
 #include "Options.h"
 #include "Output.h"
 #include "PatternCount.h"
+#include "Progress.h"
 #include "SizeCounts.h"
 
 // The largest node number of the edge list, -1 without edges.
@@ -73,6 +76,20 @@ class Miner {
   };
   static MemoryNeed memory_needed(const EdgeList& edges, bool counting, unsigned threads = 1);
 
+  // What a listing within the size bounds will write: its lines, and their bytes (a line is its
+  // nodes' numbers in decimal, each followed by a space, then a line end). Each component is counted
+  // by the dynamic program with the nodes' widths as weights, which gives the bytes exactly, or
+  // where it cannot (a frontier too wide, or out of time) by the counting search by size, which
+  // gives them exactly only when all of the component's numbers have the same width, and otherwise
+  // the least and the most they can be. Nothing when that takes longer than budget. Numbers past
+  // 2^64 - 1 stay at that.
+  struct Forecast {
+    std::uint64_t lines = 0;
+    std::uint64_t least_bytes = 0;
+    std::uint64_t most_bytes = 0;  // least_bytes when the bytes are known exactly
+  };
+  std::optional<Forecast> forecast_listing(std::chrono::steady_clock::duration budget);
+
  private:
   // Adds the count of every component to total: a number (mpz_class) or SizeCounts.
   template <class Total>
@@ -86,8 +103,15 @@ class Miner {
   bool search_component(std::span<const std::int32_t> roots, std::uint64_t step_limit, SizeCounts& total);
   template <class Tally>
   bool search_roots(std::span<const std::int32_t> roots, std::uint64_t step_limit, Tally& tally);
+  // Before a listing into a file: the forecast for the progress line, and the refusal of a file
+  // system that cannot hold the output.
+  void prepare_listing(Progress& progress);
+  // Tells the progress line of the nodes whose count is settled and of the patterns counted so far.
+  void show_counted(std::uint64_t nodes, const mpz_class& total);
+  void show_counted(std::uint64_t nodes, const SizeCounts& total);
   // Says once a run that the dynamic program gave a component up for memory.
   void note_program_gave_up(std::size_t component_nodes, std::uint64_t memory_budget);
+  void note_program_gave_up_now(std::size_t component_nodes, std::uint64_t memory_budget);
 
   unsigned threads_ = 1;  // listing: the threads that list patterns
   AdjacencyList graph_;
@@ -100,5 +124,7 @@ class Miner {
   std::vector<std::uint64_t> listed_by_size_;  // the patterns enumerate() wrote, by size
   PatternOutput output_;
   RunOptions options_;
-  bool noted_give_up_ = false;  // the note that the dynamic program gave up is written once a run
+  bool noted_give_up_ = false;       // the note that the dynamic program gave up is written once a run
+  Progress* progress_ = nullptr;     // the progress line of process(), if it shows one
+  std::uint64_t settled_nodes_ = 0;  // counting: the nodes of the components counted so far
 };

@@ -78,6 +78,12 @@ std::span<const OptionSpec> known_options() {
        [](RunOptions& run, std::string_view) { run.by_size = true; }},
       {"part", "I/N", "only the I-th of N parts of the run, to join in order (see README.md)",
        [](RunOptions& run, std::string_view value) { run.part = parse_part(value); }},
+      {"progress", "", "show a progress line on standard error even when it is not a terminal",
+       [](RunOptions& run, std::string_view) { run.progress = ProgressChoice::on; }},
+      {"no-progress", "", "show no progress line, even on a terminal",
+       [](RunOptions& run, std::string_view) { run.progress = ProgressChoice::off; }},
+      {"no-space-check", "", "CIS: write OUTPUT_FILE even where its file system seems too full to hold it",
+       [](RunOptions& run, std::string_view) { run.space_check = false; }},
   };
   return options;
 }

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Progress.h"
+
 // One of the parts a run is split into: the index-th of count (1 <= index <= count <= kMostParts).
 struct PartChoice {
   static constexpr std::uint32_t kMostParts = 10000;
@@ -28,7 +30,9 @@ struct RunOptions {
   std::optional<std::int32_t> min_size = std::nullopt;
   std::optional<std::int32_t> max_size = std::nullopt;
   bool by_size = false;  // a line "Size K: COUNT" for each size that has patterns, before the count line
-  std::optional<PartChoice> part = std::nullopt;  // only this part of the run's patterns
+  std::optional<PartChoice> part = std::nullopt;        // only this part of the run's patterns
+  ProgressChoice progress = ProgressChoice::automatic;  // the progress line on standard error
+  bool space_check = true;  // refuse a listing into a regular file whose file system cannot hold it
 };
 
 // One long option. A value-taking option has a placeholder for the help text (for example "N");

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "Memory.h"
 #include "helpers.h"
 
 namespace {
@@ -333,6 +335,7 @@ void PatternOutput::open_temporary(const std::string& name, const std::string& t
                         : "cannot create: " + reason);
   }
   temporary_ = true;
+  replaces_ = replaces;
   fd_ = created;
   owns_fd_ = true;
   name_ = name;
@@ -412,6 +415,34 @@ void PatternOutput::finish() {
     }
     temporary_ = false;
   }
+}
+
+bool PatternOutput::writes_to_terminal() const {
+  return fd_ >= 0 && ::isatty(fd_) == 1;
+}
+
+std::optional<std::uint64_t> PatternOutput::free_bytes() const {
+  if (!temporary_ || fd_ < 0) return std::nullopt;
+  struct statvfs info {};
+  if (::fstatvfs(fd_, &info) != 0 || info.f_frsize == 0) return std::nullopt;
+  // The blocks reserved for root are left out even for root: in a container, root may not get them.
+  return std::uint64_t(info.f_bavail) * std::uint64_t(info.f_frsize);
+}
+
+namespace {
+
+std::string exact_bytes(std::uint64_t bytes) {
+  return format_bytes(bytes) + (bytes >= 1024 ? " (" + std::to_string(bytes) + " bytes)" : "");
+}
+
+}  // namespace
+
+std::string space_refusal(const std::string& name, std::uint64_t needed, std::uint64_t free, bool replaces) {
+  if (needed <= free) return "";
+  return name + ": the patterns need " + exact_bytes(needed) + ", and its file system has " +
+         exact_bytes(free) + " free" +
+         (replaces ? ", counting the old file's space as taken: the new file is written beside it" : "") +
+         " (--no-space-check writes anyway)";
 }
 
 std::string take_unfinished_output_note() {

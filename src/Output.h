@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,17 @@ class PatternOutput {
   void open(const std::string& name, const std::vector<std::string>& inputs);
 
   bool enabled() const { return fd_ >= 0; }
+
+  // The bytes free for a regular OUTPUT_FILE on its file system (statvfs: those an unprivileged
+  // process may take); nothing for standard output, devices and FIFOs, or a file system that does
+  // not say.
+  std::optional<std::uint64_t> free_bytes() const;
+  // Whether OUTPUT_FILE exists and is replaced: its blocks are freed only once the new file is in place.
+  bool replaces_file() const { return temporary_ && replaces_; }
+  // Whether the lines go to a terminal.
+  bool writes_to_terminal() const;
+  // OUTPUT_FILE as given.
+  const std::string& name() const { return name_; }
 
   void write(const char* data, std::size_t size) {
     if (size > buffer_.size() - used_) {
@@ -72,6 +84,7 @@ class PatternOutput {
   int fd_ = -1;
   bool owns_fd_ = false;
   bool temporary_ = false;  // fd_ is the temporary file that finish() renames to target_
+  bool replaces_ = false;   // target_ exists
   std::string target_;      // OUTPUT_FILE with its symbolic links followed
   std::string name_;        // OUTPUT_FILE as given, for messages
   std::string left_note_;   // what a run that does not finish says of OUTPUT_FILE
@@ -83,6 +96,11 @@ class PatternOutput {
 // of an error message ("; out.txt was left as it was"), or "" when nothing was at stake; clears it.
 // The command line adds it to every error, whatever part of the run failed.
 std::string take_unfinished_output_note();
+
+// The message that refuses a listing of needed bytes into OUTPUT_FILE name, on a file system with
+// free bytes, or "" when it fits. replaces: an existing file is replaced, and its space is freed only
+// after the new file is complete.
+std::string space_refusal(const std::string& name, std::uint64_t needed, std::uint64_t free, bool replaces);
 
 // Writes whole lines to standard output as the count line is written: the lines that come before it.
 void print_lines(std::string_view text);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,8 +26,9 @@ class Progress {
 
   bool enabled() const { return enabled_; }
 
-  // Starts the redrawing; what is shown is measured from here.
-  void start(const char* what);
+  // Starts the redrawing; what is shown is measured from here. unit names what roots counts ("root",
+  // "node").
+  void start(const char* what, const char* unit = "root");
   // Erases the line and stops the redrawing.
   void stop();
 
@@ -38,6 +40,15 @@ class Progress {
   void root_done() {
     if (enabled_) roots_done_.fetch_add(1, std::memory_order_relaxed);
   }
+  void set_patterns(std::uint64_t patterns) {
+    if (enabled_) patterns_.store(patterns, std::memory_order_relaxed);
+  }
+  void set_roots_done(std::uint64_t roots) {
+    if (enabled_) roots_done_.store(roots, std::memory_order_relaxed);
+  }
+  // Runs write (a note on standard error) with the line erased, so that the note stands on a line of
+  // its own; the next redraw shows the line again.
+  void write_erased(const std::function<void()>& write);
   // The patterns and bytes the whole run will write, once known (0: unknown).
   void set_total(std::uint64_t patterns, std::uint64_t bytes) {
     total_patterns_.store(patterns, std::memory_order_relaxed);
@@ -50,6 +61,7 @@ class Progress {
     std::uint64_t roots = 0, roots_done = 0;
     std::uint64_t patterns = 0, bytes = 0;
     std::uint64_t total_patterns = 0, total_bytes = 0;
+    const char* unit = "root";
   };
   static std::string line(const char* what, const Figures& figures);
 
@@ -61,6 +73,7 @@ class Progress {
   const std::uint64_t roots_;
   const int out_;
   const char* what_ = "";
+  const char* unit_ = "root";
   std::chrono::steady_clock::time_point started_;
   std::atomic<std::uint64_t> roots_done_{0};
   std::atomic<std::uint64_t> patterns_{0};
@@ -74,6 +87,7 @@ class Progress {
   std::thread thread_;
 };
 
-// Whether to show progress: forced on or off, or automatically when standard error is a terminal.
+// Whether to show progress: forced on or off, or automatically when standard error is a terminal,
+// unless the pattern lines go to a terminal too, which they would garble.
 enum class ProgressChoice { automatic, on, off };
-bool shows_progress(ProgressChoice choice);
+bool shows_progress(ProgressChoice choice, bool lines_on_terminal = false);

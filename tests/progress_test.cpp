@@ -25,8 +25,22 @@ TEST(Progress, SaysWhatIsDoneAndWhatIsLeft) {
        "left"},
       {{3600, 0, 0, 1'000'000, 0, 5'000'000, 0},
        "quarn: listing: 1,000,000 patterns, 278 patterns/s | 20.0% of 5.0 M patterns, 4 h 00 min left"},
+      {{100, 60, 2, 4'000'000'000, 0, 6'442'620'004'015'227, 0},
+       "quarn: listing: 4,000,000,000 patterns, root 2 of 60, 40.0 M patterns/s | 0.0% of 6.4 P patterns, "
+       "1864 d "
+       "04 h left"},
+      {{1, 0, 0, 2, 0, 4'000'000'000'000, 0},
+       "quarn: listing: 2 patterns, 2 patterns/s | 0.0% of 4.0 T patterns, 23148148 d 03 h left"},
   };
   for (const Case& c : cases) EXPECT_EQ(Progress::line("listing", c.figures), c.line);
+}
+
+TEST(Progress, CountingSaysTheNodesSettled) {
+  Progress::Figures figures{5, 1000, 345, 0, 0, 0, 0, "node"};
+  EXPECT_EQ(Progress::line("counting", figures), "quarn: counting: 0 patterns, node 345 of 1,000");
+  figures.patterns = 12345;
+  EXPECT_EQ(Progress::line("counting", figures),
+            "quarn: counting: 12,345 patterns, node 345 of 1,000, 2469 patterns/s");
 }
 
 TEST(Progress, IsRedrawnOnOneLineAndErasedAtTheEnd) {
@@ -53,6 +67,31 @@ TEST(Progress, IsRedrawnOnOneLineAndErasedAtTheEnd) {
   EXPECT_EQ(drawn.back(), '\r');
   const std::size_t last = drawn.rfind('\r', drawn.size() - 2);
   EXPECT_EQ(drawn.substr(last + 1, drawn.size() - last - 2).find_first_not_of(' '), std::string::npos);
+}
+
+TEST(Progress, ANoteStandsOnALineOfItsOwn) {
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe(pipe_ends), 0);
+  {
+    Progress progress(true, 5, pipe_ends[1]);
+    progress.start("listing");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    progress.write_erased([&] { ASSERT_EQ(::write(pipe_ends[1], "note\n", 5), 5); });
+    progress.stop();
+  }
+  ::close(pipe_ends[1]);
+  std::string drawn;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(pipe_ends[0], buffer, sizeof buffer)) > 0;)
+    drawn.append(buffer, std::size_t(got));
+  ::close(pipe_ends[0]);
+  // The line, blanked, then the note from the line's start.
+  const std::size_t note = drawn.find("note\n");
+  ASSERT_NE(note, std::string::npos) << drawn;
+  ASSERT_GE(note, 1u);
+  EXPECT_EQ(drawn[note - 1], '\r');
+  const std::size_t blank = drawn.rfind('\r', note - 2);
+  EXPECT_EQ(drawn.substr(blank + 1, note - blank - 2).find_first_not_of(' '), std::string::npos) << drawn;
 }
 
 TEST(Progress, DisabledShowsNothing) {
