@@ -163,11 +163,8 @@ std::uint64_t AttributedMiner::enumerate() {
     }
     JobBoard::NextPiece next = next_piece_of(part, all_roots);
     if (progress_ != nullptr) {
-      next = [this, pieces = std::move(next)](Piece& piece) {
-        if (!pieces(piece)) return false;
-        progress_->set_roots_done(std::uint64_t(piece.root));
-        return true;
-      };
+      next = JobBoard::telling_roots(
+          std::move(next), [this](std::int32_t root) { progress_->set_roots_done(std::uint64_t(root)); });
     }
     if (threads_ > 1) {
       patterns = enumerate_on_threads(graph, std::move(next));

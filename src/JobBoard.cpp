@@ -29,6 +29,15 @@ JobBoard::JobBoard(unsigned workers, NextPiece initial, WriteBlock write_block, 
   }
 }
 
+JobBoard::NextPiece JobBoard::telling_roots(NextPiece next, std::function<void(std::int32_t root)> tell) {
+  if (!tell) return next;
+  return [pieces = std::move(next), tell = std::move(tell)](Piece& piece) {
+    if (!pieces(piece)) return false;
+    tell(piece.root);
+    return true;
+  };
+}
+
 JobBoard::~JobBoard() {
   if (writer_.joinable()) {
     fail(nullptr);

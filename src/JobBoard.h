@@ -83,6 +83,9 @@ class JobBoard {
 
   JobBoard(unsigned workers, NextPiece initial, WriteBlock write_block, Limits limits);
 
+  // The pieces of next, telling tell the root of each as it is handed out (next itself without tell).
+  static NextPiece telling_roots(NextPiece next, std::function<void(std::int32_t root)> tell);
+
   // The most memory one worker takes with these limits: the lines it may hold, chunks it fills
   // included, and its thread's stack.
   static constexpr std::size_t bytes_per_worker(Limits limits = {}) {

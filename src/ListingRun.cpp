@@ -118,11 +118,8 @@ Listing list_on_threads(const AdjacencyList& graph, SizeBounds bounds, unsigned 
 // Tells progress of each root as its first piece is handed out.
 JobBoard::NextPiece telling_roots(JobBoard::NextPiece next, Progress* progress) {
   if (progress == nullptr) return next;
-  return [progress, pieces = std::move(next)](Piece& piece) {
-    if (!pieces(piece)) return false;
-    progress->set_roots_done(std::uint64_t(piece.root));
-    return true;
-  };
+  return JobBoard::telling_roots(
+      std::move(next), [progress](std::int32_t root) { progress->set_roots_done(std::uint64_t(root)); });
 }
 
 // Lists one part of the whole listing.
