@@ -35,6 +35,9 @@ constexpr std::size_t kLabelBytes = 16;
 constexpr std::size_t kSlack = 64;  // lines are copied 64 bytes or 16 at a time, labels stored 16 at a time
 constexpr std::size_t kMaskBits = 64;
 
+// The lines listed before a pattern was entered, for one entered before the part started.
+constexpr std::uint64_t kLinesUnknown = UINT64_MAX;
+
 // What a search that may not give work away reads as wanted.
 const std::atomic<unsigned> kNeverWanted{0};
 
@@ -192,9 +195,11 @@ ListingSearch::ListingSearch(const AdjacencyList& graph, SizeBounds bounds, List
   }
   const std::size_t longest_line = std::size_t(depth) * widest + 1;
   text_.assign(longest_line + kSlack, '\0');
-  block_.resize(std::max(kBlockBytes, 2 * longest_line) + longest_line + kSlack);
+  block_reserve_ = longest_line + kSlack;
+  block_bytes_ = std::max(kBlockBytes, 2 * longest_line) + block_reserve_;
+  block_.resize(block_bytes_);
   out_ = block_.data();
-  out_limit_ = block_.data() + block_.size() - (longest_line + kSlack);
+  out_limit_ = block_.data() + block_.size() - block_reserve_;
 }
 
 std::uint64_t ListingSearch::bytes_needed(std::int64_t node_slots, std::int64_t adjacency_entries) {
@@ -219,7 +224,7 @@ std::uint64_t ListingSearch::bytes_needed(std::int64_t node_slots, std::int64_t 
 std::uint64_t ListingSearch::list_all(const BlockSink& sink, const RootDone& root_done) {
   std::uint64_t lines = 0;
   for (std::int32_t root = 1; root < graph_.node_slots(); ++root) {
-    lines += dispatch(root, {}, 0, std::numeric_limits<std::uint32_t>::max(), true, sink);
+    lines += dispatch(root, {}, {}, 0, std::numeric_limits<std::uint32_t>::max(), true, sink);
     if (root_done) root_done(root);
   }
   flush();
@@ -235,7 +240,8 @@ std::uint64_t ListingSearch::list_part(const Part& part, const BlockSink& sink, 
   splitting_ = splitting.wanted != nullptr && splitting.offer ? &splitting : nullptr;
   std::uint64_t lines = 0;
   try {
-    lines = dispatch(part.root, part.path, part.first_child, part.last_child, part.own_line, sink);
+    if (part.ends.size() > part.path.size() || (!part.ends.empty() && part.own_line)) return 0;
+    lines = dispatch(part.root, part.path, part.ends, part.first_child, part.last_child, part.own_line, sink);
   } catch (...) {
     // An offer or the sink failed: the search stays usable, without the lines of the failed part.
     reset();
@@ -279,24 +285,35 @@ void ListingSearch::walk_down(std::int32_t root, std::span<const std::uint32_t> 
 }
 
 std::uint64_t ListingSearch::dispatch(std::int32_t root, std::span<const std::uint32_t> path,
-                                      std::uint32_t first_child, std::uint32_t last_child, bool own_line,
-                                      const BlockSink& sink) {
+                                      std::span<const std::uint32_t> ends, std::uint32_t first_child,
+                                      std::uint32_t last_child, bool own_line, const BlockSink& sink) {
   sink_ = &sink;
   const bool writing = bool(sink);
   switch (variant_ * 2 + (writing ? 1 : 0)) {
     case 3:
-      return run<Small, true>(root, path, first_child, last_child, own_line);
+      return run<Small, true>(root, path, ends, first_child, last_child, own_line);
     case 2:
-      return run<Small, false>(root, path, first_child, last_child, own_line);
+      return run<Small, false>(root, path, ends, first_child, last_child, own_line);
     case 5:
-      return run<Medium, true>(root, path, first_child, last_child, own_line);
+      return run<Medium, true>(root, path, ends, first_child, last_child, own_line);
     case 4:
-      return run<Medium, false>(root, path, first_child, last_child, own_line);
+      return run<Medium, false>(root, path, ends, first_child, last_child, own_line);
     case 1:
-      return run<Large, true>(root, path, first_child, last_child, own_line);
+      return run<Large, true>(root, path, ends, first_child, last_child, own_line);
     default:
-      return run<Large, false>(root, path, first_child, last_child, own_line);
+      return run<Large, false>(root, path, ends, first_child, last_child, own_line);
   }
+}
+
+void ListingSearch::flush_full() {
+  if (!trade_ || sink_ == nullptr || !*sink_) {
+    flush();
+    return;
+  }
+  trade_(block_, std::size_t(out_ - block_.data()));
+  block_.resize(block_bytes_);
+  out_ = block_.data();
+  out_limit_ = block_.data() + block_.size() - block_reserve_;
 }
 
 void ListingSearch::flush() {
@@ -511,18 +528,45 @@ bool ListingSearch::descend(std::int32_t root, std::span<const std::uint32_t> pa
   return true;
 }
 
-// Offers the children not yet started of the shallowest frame of the part, from its base, that has
-// some; the path to that frame's pattern is the slot of the child in progress at each frame above.
-void ListingSearch::give_away(std::uint32_t base, std::uint32_t depth) {
-  for (std::uint32_t k = base; k <= depth; ++k) {
-    Frame& f = frames_[k];
-    if (f.next >= f.end) continue;
-    Part part{root_, {}, f.next, f.end, false};
-    part.path.reserve(k);
-    for (std::uint32_t j = 0; j < k; ++j) part.path.push_back(frames_[j].next - 1);
-    if (splitting_->offer(std::move(part))) f.end = f.next;
-    return;
+// Offers everything not yet started after the pattern in progress at some frame of the part, from its
+// base: the children not started of that frame and of each one above it. The part's path is the slot
+// of the child in progress at each frame above the cut.
+void ListingSearch::give_away(std::uint32_t base, std::uint32_t depth, std::uint64_t lines) {
+  const std::atomic<std::uint64_t>* const keep_bytes = splitting_->keep_bytes;
+  std::uint64_t most_kept = UINT64_MAX;  // lines
+  if (keep_bytes != nullptr) {
+    // Lines below the pattern in progress are about as long as its own.
+    most_kept = keep_bytes->load(std::memory_order_relaxed) / (frames_[depth].text_end + 1);
+    // A part that has not listed that many lines yet cannot tell how much lies ahead of it, and
+    // would give away nearly all it has, over and over.
+    if (lines < most_kept) return;
   }
+  std::uint32_t shallowest = base;  // with children not started
+  while (shallowest <= depth && frames_[shallowest].next >= frames_[shallowest].end) ++shallowest;
+  if (shallowest > depth) return;
+  std::uint32_t cut = shallowest;
+  if (keep_bytes != nullptr) {
+    // Moving the cut up from frame c keeps frame c's pattern whole: the lines it has listed so far,
+    // and at least 2^n for each pattern from it down with n children not started (any of those
+    // children may join it).
+    cut = depth;
+    std::uint64_t at_least = 0;
+    for (; cut > shallowest; --cut) {
+      const Frame& f = frames_[cut];
+      const std::uint32_t not_started = f.end - std::min(f.next, f.end);
+      at_least += not_started >= 63 ? most_kept + 1 : std::uint64_t{1} << not_started;
+      if (f.lines_before == kLinesUnknown || at_least > most_kept || lines - f.lines_before > most_kept)
+        break;
+    }
+  }
+  Part part{root_, {}, frames_[cut].next, frames_[cut].end, false};
+  part.path.reserve(cut);
+  for (std::uint32_t k = 0; k < cut; ++k) part.path.push_back(frames_[k].next - 1);
+  part.ends.reserve(cut - shallowest);
+  for (std::uint32_t k = shallowest; k < cut; ++k) part.ends.push_back(frames_[k].end);
+  if (!splitting_->offer(std::move(part))) return;
+  for (std::uint32_t k = shallowest; k <= cut; ++k)
+    frames_[k].end = std::min(frames_[k].next, frames_[k].end);
 }
 
 template <class V>
@@ -564,17 +608,27 @@ void ListingSearch::walk(std::int32_t root, std::span<const std::uint32_t> path,
 
 template <class V, bool kWriting>
 std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_t> path,
-                                 std::uint32_t first_child, std::uint32_t last_child, bool own_line) {
+                                 std::span<const std::uint32_t> ends, std::uint32_t first_child,
+                                 std::uint32_t last_child, bool own_line) {
   using Key = typename V::Key;
   if (!descend<V>(root, path)) return 0;
-  const std::uint32_t base = std::uint32_t(path.size());
+  // The part starts at the pattern the path reaches, and goes on up to the pattern at base, taking the
+  // children after the path's own at each pattern on the way, up to its end.
+  const std::uint32_t start = std::uint32_t(path.size());
+  const std::uint32_t base = start - std::uint32_t(ends.size());
+  for (std::uint32_t k = base; k < start; ++k) {
+    Frame& f = frames_[k];
+    f.end = std::max(f.next, std::min(ends[k - base], f.size));
+  }
+  // What the part found on its way down came before it: how much it took is not known.
+  for (std::uint32_t k = 0; k <= start; ++k) frames_[k].lines_before = kLinesUnknown;
   const std::int64_t min_size = bounds_.least;
   const std::int64_t max_size = bounds_.most;
   std::uint64_t lines = 0;
   const std::uint64_t listed_before = lines_listed_;
   // Locals, not members: stores through char pointers would make the compiler reload members.
   char* out = out_;
-  const char* const out_limit = out_limit_;
+  const char* out_limit = out_limit_;
   Tables<Key> t = tables<Key>();
   const std::atomic<unsigned>& wanted = splitting_ != nullptr ? *splitting_->wanted : kNeverWanted;
   auto flush_if_full = [&] {
@@ -582,24 +636,25 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
       // Short of the children of the pattern in progress, which lines adds when they are done.
       lines_listed_ = listed_before + lines;
       out_ = out;
-      flush();
+      flush_full();
       out = out_;
+      out_limit = out_limit_;
     }
   };
 
-  Frame* f = &t.frames[base];
+  Frame* f = &t.frames[start];
   std::uint64_t* const by_size = lines_by_size_.data();
-  if (own_line && std::int64_t(base) + 1 >= min_size) {
+  if (own_line && std::int64_t(start) + 1 >= min_size) {
     ++lines;
-    ++by_size[base + 1];
+    ++by_size[start + 1];
     if constexpr (kWriting) {
       out = copy_chunks(out, t.text, f->text_end + 1);
       flush_if_full();
     }
   }
   f->next = std::min(first_child, f->size);
-  f->end = std::int64_t(base) + 1 >= max_size ? f->next : std::min(last_child, f->size);
-  std::uint32_t depth = base;
+  f->end = std::int64_t(start) + 1 >= max_size ? f->next : std::max(f->next, std::min(last_child, f->size));
+  std::uint32_t depth = start;
   for (;;) {
     // The children of the pattern in frame f, from its next slot, until one has children of its own.
     const Key* const list = t.keys + f->list;
@@ -616,7 +671,7 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
       const Key v = list[slot++];
       if (wanted.load(std::memory_order_relaxed) > 0) [[unlikely]] {
         f->next = slot;
-        give_away(base, depth);
+        give_away(base, depth, lines + children_written);
         end = f->end;
       }
       const std::int32_t node = node_of(v);
@@ -632,6 +687,7 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
       if ((v == largest) & !brings_candidates<V>(t, *f, node)) continue;
       f->next = slot;
       enter_child<V>(t, depth, slot - 1);
+      t.frames[depth + 1].lines_before = lines + children_written;
       descended = true;
       break;
     }

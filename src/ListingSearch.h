@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "Graph.h"
+#include "Output.h"
 #include "ShortList.h"
 #include "SizeCounts.h"
 
@@ -47,21 +48,35 @@ class ListingSearch {
   // A part of one root's listing. The listing of a pattern is its line, then the listings of its
   // children in slot order; a part is the listings of the children [first_child, last_child) of
   // the pattern reached from root by path, after the pattern's own line if own_line.
+  //
+  // A part may go on where a search left off: with ends, the last len(ends) patterns above the one the
+  // path reaches follow it, the nearest first, each with its children after the one on the path, up
+  // to its end (ends lists them from the shallowest, and comes without the own line). That is the
+  // rest of a part that gives away everything after the pattern it is in.
   struct Part {
     std::int32_t root = 1;
     std::vector<std::uint32_t> path;  // slots, one per node after the root
     std::uint32_t first_child = 0;
     std::uint32_t last_child = std::numeric_limits<std::uint32_t>::max();
     bool own_line = true;  // with the pattern's own line, which comes before its children's
+    std::vector<std::uint32_t> ends = {};
   };
 
   // How a running part gives work away. At every pattern the search reads *wanted; while it is above
-  // 0, it offers the children not yet started of the shallowest pattern of the part that has some,
-  // as a part without its own line. When offer returns true the part is taken, and this search
-  // leaves those children out. offer must not call this search; it may throw, which ends the part.
+  // 0, it offers everything it has not started after the pattern it is in at some depth, as a part
+  // without its own line. When offer returns true the part is taken, and this search leaves it out.
+  // offer must not call this search; it may throw, which ends the part.
+  //
+  // Where it cuts: without keep_bytes, at the shallowest pattern of the part with children not
+  // started, which gives away the most. With it, as shallow as it can while what it keeps seems to
+  // come to at most *keep_bytes of lines: a listing in order wants the work given away to start soon
+  // after the work kept, so that its lines need not wait long to be written. What is left below a
+  // pattern is taken to be much like what it has listed so far, and at least 2^n for n children not
+  // started; a part that has not listed that much yet does not give work away.
   struct Splitting {
     const std::atomic<unsigned>* wanted = nullptr;  // > 0 while a worker waits for work
     std::function<bool(Part&& part)> offer;         // true: the part is taken; this search must leave it out
+    const std::atomic<std::uint64_t>* keep_bytes = nullptr;
   };
 
   // Which code builds candidate lists: the fastest this build has (short lists in a register where
@@ -72,6 +87,12 @@ class ListingSearch {
   explicit ListingSearch(const AdjacencyList& graph, SizeBounds bounds = {},
                          ListCode code = ListCode::fastest);
   ListingSearch(AdjacencyList&& graph, SizeBounds bounds = {}, ListCode code = ListCode::fastest) = delete;
+
+  // Takes a full block of lines, its first used bytes, and leaves in block a buffer to go on with,
+  // of any size: the search resizes it.
+  using BlockTrade = std::function<void(LineBuffer& block, std::size_t used)>;
+  // From now on full blocks go to trade rather than to the sink, which then has the rest of each part.
+  void trade_full_blocks(BlockTrade trade) { trade_ = std::move(trade); }
 
   // Told of each root once its patterns are listed.
   using RootDone = std::function<void(std::int32_t root)>;
@@ -130,22 +151,25 @@ class ListingSearch {
   using Large = Variant<std::uint64_t, 0>;
 
   struct Frame {
-    std::size_t list = 0;        // arena offset of the candidate list
-    std::uint32_t size = 0;      // candidates
-    std::uint32_t next = 0;      // the next slot to extend by; the child in progress is at next - 1
-    std::uint32_t end = 0;       // one past the last slot to extend by
-    std::uint32_t text_end = 0;  // length of the pattern's text
-    std::uint32_t marks = 0;     // marked nodes before this pattern's last node brought its own
-    std::uint64_t largest = 0;   // the largest candidate key: the only child that can be a leaf
-    Words seen{};                // small graphs: the seen set as bits
+    std::size_t list = 0;            // arena offset of the candidate list
+    std::uint32_t size = 0;          // candidates
+    std::uint32_t next = 0;          // the next slot to extend by; the child in progress is at next - 1
+    std::uint32_t end = 0;           // one past the last slot to extend by
+    std::uint32_t text_end = 0;      // length of the pattern's text
+    std::uint32_t marks = 0;         // marked nodes before this pattern's last node brought its own
+    std::uint64_t largest = 0;       // the largest candidate key: the only child that can be a leaf
+    std::uint64_t lines_before = 0;  // lines the part had listed when it entered the pattern
+    Words seen{};                    // small graphs: the seen set as bits
   };
 
-  std::uint64_t dispatch(std::int32_t root, std::span<const std::uint32_t> path, std::uint32_t first_child,
+  std::uint64_t dispatch(std::int32_t root, std::span<const std::uint32_t> path,
+                         std::span<const std::uint32_t> ends, std::uint32_t first_child,
                          std::uint32_t last_child, bool own_line, const BlockSink& sink);
   template <class V, bool kWriting>
-  std::uint64_t run(std::int32_t root, std::span<const std::uint32_t> path, std::uint32_t first_child,
-                    std::uint32_t last_child, bool own_line);
-  void give_away(std::uint32_t base, std::uint32_t depth);
+  std::uint64_t run(std::int32_t root, std::span<const std::uint32_t> path,
+                    std::span<const std::uint32_t> ends, std::uint32_t first_child, std::uint32_t last_child,
+                    bool own_line);
+  void give_away(std::uint32_t base, std::uint32_t depth, std::uint64_t lines);
   void reset();
   template <class V>
   bool descend(std::int32_t root, std::span<const std::uint32_t> path);
@@ -173,6 +197,7 @@ class ListingSearch {
   template <class Key>
   std::vector<Key>& arena();
   void flush();
+  void flush_full();
 
   const AdjacencyList& graph_;
   SizeBounds bounds_;
@@ -192,7 +217,10 @@ class ListingSearch {
   Words above_root_{};
   std::vector<std::array<char, 16>> labels_;  // "node \n", its length without the line end in byte 15
   std::vector<char> text_;
-  std::vector<char> block_;
+  LineBuffer block_;
+  std::size_t block_bytes_ = 0;    // the size of block_
+  std::size_t block_reserve_ = 0;  // room kept at the end of block_ for one more line
+  BlockTrade trade_;
   char* out_ = nullptr;
   char* out_limit_ = nullptr;
   const BlockSink* sink_ = nullptr;

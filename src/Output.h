@@ -18,7 +18,32 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+// An allocator whose resize leaves new bytes as they are: buffers of lines are written before they
+// are read, and clearing a megabyte for every block of lines costs as much as copying it.
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  UninitializedAllocator() = default;
+  template <class U>
+  UninitializedAllocator(const UninitializedAllocator<U>& /*other*/) noexcept {}
+  template <class U>
+  void construct(U* place) noexcept {
+    ::new (static_cast<void*>(place)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* place, Args&&... args) {
+    ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+  }
+};
+
+// A block of output lines.
+using LineBuffer = std::vector<char, UninitializedAllocator<char>>;
 
 struct stat;
 

@@ -379,16 +379,21 @@ TEST(ShortList, RefillPackAndShiftControls) {
   }
 }
 
-// Lists parts as threads would: at random points a part gives away the children it has not started
-// of its shallowest pattern that has some, and every part given away is listed the same way, after
-// the lines of the part that gave it, the last given first.
+// Lists parts as threads would: at random points a part gives away work it has not started, and every
+// part given away is listed the same way, after the lines of the part that gave it, the last given
+// first. Without keep_bytes, a part gives away the children it has not started of its shallowest
+// pattern that has some; with it, everything after a cut as deep as a random keep_bytes makes it.
 class RandomSplitter {
  public:
   // A waiting worker takes one offer in accept_one_in; unless always_wanted, one part in four is
   // listed with no worker waiting.
   RandomSplitter(ListingSearch& search, std::mt19937& random, std::uint32_t accept_one_in,
-                 bool always_wanted = false)
-      : search_(search), random_(random), accept_one_in_(accept_one_in), always_wanted_(always_wanted) {}
+                 bool always_wanted = false, bool keep_bytes = false)
+      : search_(search),
+        random_(random),
+        accept_one_in_(accept_one_in),
+        always_wanted_(always_wanted),
+        with_keep_bytes_(keep_bytes) {}
 
   // The lines of part, and after them the lines of the parts it gave away, the last given first,
   // each listed the same way.
@@ -415,17 +420,28 @@ class RandomSplitter {
 
   std::size_t parts() const { return parts_; }
   std::size_t deepest_path() const { return deepest_path_; }
+  // Parts given away that go on above the pattern their path reaches.
+  std::size_t parts_with_ends() const { return parts_with_ends_; }
 
  private:
-  // A part given away is a range of children of a pattern at or below the part's base, on its path.
+  // A part given away starts at a pattern on the giver's way down from its base, and goes on at most
+  // up to that base.
   void check_given(const ListingSearch::Part& part, const ListingSearch::Part& offered) {
     deepest_path_ = std::max(deepest_path_, offered.path.size());
+    parts_with_ends_ += offered.ends.empty() ? 0 : 1;
     EXPECT_EQ(offered.root, part.root);
     EXPECT_FALSE(offered.own_line);
-    EXPECT_LT(offered.first_child, offered.last_child);
-    ASSERT_GE(offered.path.size(), part.path.size());
-    EXPECT_TRUE(std::equal(part.path.begin(), part.path.end(), offered.path.begin()));
-    if (offered.path.size() == part.path.size()) {
+    if (offered.ends.empty()) {
+      EXPECT_LT(offered.first_child, offered.last_child);
+    }
+    const std::size_t part_base = part.path.size() - part.ends.size();
+    ASSERT_GE(offered.path.size() - offered.ends.size(), part_base);
+    EXPECT_TRUE(
+        std::equal(part.path.begin(), part.path.begin() + std::ptrdiff_t(part_base), offered.path.begin()));
+    if (!with_keep_bytes_) {
+      EXPECT_TRUE(offered.ends.empty());
+    }
+    if (offered.path.size() == part.path.size() && part.ends.empty() && offered.ends.empty()) {
       EXPECT_GT(offered.first_child, part.first_child);
       EXPECT_LE(offered.last_child, part.last_child);
     }
@@ -436,13 +452,17 @@ class RandomSplitter {
   std::uint64_t list_giving(const ListingSearch::Part& part, std::string& lines,
                             std::vector<ListingSearch::Part>& given) {
     wanted_ = always_wanted_ || random_() % 4 != 0 ? 1 : 0;
-    ListingSearch::Splitting splitting{&wanted_, [&](ListingSearch::Part&& offered) {
+    constexpr std::uint64_t kKeepBytes[] = {0, 1, 40, 1000, 30000, UINT64_MAX / 2};
+    keep_bytes_ = kKeepBytes[random_() % std::size(kKeepBytes)];
+    ListingSearch::Splitting splitting{&wanted_,
+                                       [&](ListingSearch::Part&& offered) {
                                          // Now and then the waiting worker finds work elsewhere.
                                          if (random_() % 1000 == 0) wanted_ = 0;
                                          if (random_() % accept_one_in_ != 0) return false;
                                          given.push_back(std::move(offered));
                                          return true;
-                                       }};
+                                       },
+                                       with_keep_bytes_ ? &keep_bytes_ : nullptr};
     return search_.list_part(
         part, [&](std::span<const char> block) { lines.append(block.data(), block.size()); }, splitting);
   }
@@ -451,19 +471,23 @@ class RandomSplitter {
   std::mt19937& random_;
   std::uint32_t accept_one_in_;
   bool always_wanted_;
+  bool with_keep_bytes_;
   std::atomic<unsigned> wanted_{0};
+  std::atomic<std::uint64_t> keep_bytes_{0};
   std::size_t parts_ = 0;
   std::size_t deepest_path_ = 0;
+  std::size_t parts_with_ends_ = 0;
 };
 
 // Every root's listing split at random and joined again, against the whole listing; returns the
 // number of parts given away.
 std::size_t expect_split_listings_join(const AdjacencyList& graph, SizeBounds bounds, std::mt19937& random,
-                                       bool always_wanted = false) {
+                                       bool always_wanted = false, std::size_t* with_ends = nullptr) {
   ListingSearch search(graph, bounds);
   Enumeration whole;
   whole.count = search.list_all([&](std::span<const char> b) { whole.lines.append(b.data(), b.size()); });
-  RandomSplitter splitter(search, random, 1 + std::uint32_t(random() % 30), always_wanted);
+  RandomSplitter splitter(search, random, 1 + std::uint32_t(random() % 30), always_wanted,
+                          with_ends != nullptr);
   Enumeration joined;
   for (std::int32_t root = 1; root < graph.node_slots(); ++root) {
     const Enumeration one = splitter.list({root, {}, 0, std::numeric_limits<std::uint32_t>::max(), true});
@@ -472,6 +496,7 @@ std::size_t expect_split_listings_join(const AdjacencyList& graph, SizeBounds bo
   }
   EXPECT_EQ(joined.lines, whole.lines);
   EXPECT_EQ(joined.count, whole.count);
+  if (with_ends != nullptr) *with_ends += splitter.parts_with_ends();
   return splitter.parts();
 }
 
@@ -496,6 +521,25 @@ TEST(ListingSearch, PartsGivenAwayJoinedInOrderGiveTheWholeListing) {
     if (HasFailure()) return;
   }
   EXPECT_GT(parts, std::size_t(kSplitTrials));  // the splitting did happen, many times
+}
+
+// Giving away everything after a cut near the pattern in progress: the rest of the part goes on up to
+// its base, and a part that goes on so splits again the same way.
+TEST(ListingSearch, PartsCutNearWhereTheSearchIsJoinedInOrderGiveTheWholeListing) {
+  std::mt19937 random(31337);
+  std::size_t parts = 0;
+  std::size_t with_ends = 0;
+  for (int trial = 0; trial < kSplitTrials / 2; ++trial) {
+    const EdgeVector edges = trial % 3 == 0   ? random_simple_graph(random, 13)
+                             : trial % 3 == 1 ? random_simple_graph(random, 20, 0.3)
+                                              : random_union(random, 5 + trial % 5, 14, 0.5);
+    SCOPED_TRACE(edge_text(edges));
+    const SizeBounds bounds = trial % 4 == 0 ? SizeBounds{3, 6} : SizeBounds{};
+    parts += expect_split_listings_join(graph_of(edges), bounds, random, trial % 2 == 0, &with_ends);
+    if (HasFailure()) return;
+  }
+  EXPECT_GT(parts, std::size_t(kSplitTrials / 2));
+  EXPECT_GT(with_ends, parts / 10);  // many parts went on above their own pattern
 }
 
 TEST(ListingSearch, PartsGivenAwayOnTheFamilies) {
@@ -536,7 +580,8 @@ TEST(ListingSearch, PartsBelowTheRootGiveAwayTheirOwnChildrenOnly) {
     SCOPED_TRACE(edge_text(edges));
     const AdjacencyList graph = graph_of(edges);
     ListingSearch search(graph);
-    RandomSplitter splitter(search, random, 4, true);
+    // Cut near the pattern in progress, a part given away goes on up to this part's own range.
+    RandomSplitter splitter(search, random, 4, true, trial % 2 == 0);
     for (std::int32_t root = 1; root < graph.node_slots(); ++root) {
       // Walk down at random to a pattern, and list a random range of its children, with or without
       // its own line.
