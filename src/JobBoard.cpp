@@ -19,13 +19,17 @@ JobBoard::JobBoard(unsigned workers, NextPiece initial, WriteBlock write_block, 
     : initial_(std::move(initial)),
       write_block_(std::move(write_block)),
       limits_{std::max<std::size_t>(limits.chunk_bytes, 1),
-              std::max<std::size_t>(limits.chunks_per_worker, 1)},
+              std::max<std::size_t>(limits.chunks_per_worker, 1),
+              limits.split_near_head && bool(write_block_)},
       limit_bytes_(limits_.chunk_bytes * limits_.chunks_per_worker),
+      job_limit_bytes_(limits_.split_near_head ? std::max(limit_bytes_ / kJobsPerWorker, limits_.chunk_bytes)
+                                               : limit_bytes_),
       workers_(std::max(workers, 1U)),
       held_(workers_.size(), 0) {
   for (unsigned w = 0; w < workers_.size(); ++w) {
     workers_[w].board_ = this;
     workers_[w].index_ = w;
+    workers_[w].wanted_ = limits_.split_near_head ? &workers_[w].asked_ : &hungry_;
   }
 }
 
@@ -78,6 +82,7 @@ void JobBoard::fail(std::exception_ptr failure) {
     const std::lock_guard lock(mutex_);
     if (!failure_) failure_ = failure;
     stopped_ = true;
+    changes_.fetch_add(1, std::memory_order_release);
   }
   work_for_writer_.notify_all();
   room_for_workers_.notify_all();
@@ -93,8 +98,8 @@ const Piece* JobBoard::Worker::take() {
       {
         const std::lock_guard lock(board.mutex_);
         if (board.stopped_) throw Stopped{};
-        gave = board.hungry_ > board.offered_;
-        if (gave) give_away_pieces_left();
+        gave = cutting_ || board.wants_work();
+        if (gave) give_rest(nullptr);
       }
       if (gave) board.work_for_idle_.notify_one();
     }
@@ -104,8 +109,8 @@ const Piece* JobBoard::Worker::take() {
   std::unique_lock lock(board.mutex_);
   for (;;) {
     if (board.stopped_) throw Stopped{};
-    if (board.offered_ > 0) {
-      job_ = std::find_if(board.jobs_.begin(), board.jobs_.end(), [](const Job& job) { return !job.taken; });
+    if (const auto offered = board.first_offered(index_, board.hungry_); offered != board.jobs_.end()) {
+      job_ = offered;
       --board.offered_;
       break;
     }
@@ -124,17 +129,25 @@ const Piece* JobBoard::Worker::take() {
       }
     }
     // Nothing left to hand out: wait for a piece split off a running job, unless every worker waits.
-    if (++board.hungry_ == board.workers_.size()) {
+    if (++board.hungry_ == board.workers_.size() && board.offered_ == 0) {
       board.all_done_ = true;
+      board.changes_.fetch_add(1, std::memory_order_release);
       board.work_for_idle_.notify_all();
       board.work_for_writer_.notify_all();
     }
-    board.work_for_idle_.wait(lock, [&] { return board.stopped_ || board.all_done_ || board.offered_ > 0; });
+    board.ask_for_work();
+    auto ready = [&] {
+      return board.stopped_ || board.all_done_ ||
+             board.first_offered(index_, board.hungry_ - 1) != board.jobs_.end();
+    };
+    if (board.limits_.split_near_head && !ready()) board.spin_for_change(lock);
+    board.work_for_idle_.wait(lock, ready);
     if (board.all_done_) return nullptr;
     --board.hungry_;
   }
   job_->taken = true;
   job_->worker = index_;
+  board.ask_for_work();
   has_job_ = true;
   piece_index_ = 0;
   if (board.write_block_) {
@@ -150,41 +163,141 @@ bool JobBoard::Worker::offer(Piece&& piece) {
   {
     const std::lock_guard lock(board.mutex_);
     if (board.stopped_) throw Stopped{};
-    if (board.hungry_ <= board.offered_) return false;  // every hungry worker has a piece coming
-    if (has_pieces_left()) {
-      give_away_pieces_left();
-    } else {
-      Job job;
-      job.pieces.push_back(std::move(piece));
-      board.jobs_.insert(std::next(job_), std::move(job));
-      ++board.offered_;
-      taken = true;
-    }
+    if (!cutting_ && !board.wants_work()) return false;  // every hungry worker has a piece coming
+    taken = piece.first_child < piece.last_child || !piece.ends.empty();
+    if (!taken && !has_pieces_left()) return false;
+    give_rest(taken ? &piece : nullptr);
   }
   board.work_for_idle_.notify_one();
   return taken;
 }
 
-// With the board's lock held.
-void JobBoard::Worker::give_away_pieces_left() {
+// With the board's lock held: moves piece, if any, and the job's pieces not started into a new job
+// right after it. After a cut (cutting_) the job is put back: this worker goes on nearer the head.
+void JobBoard::Worker::give_rest(Piece* piece) {
+  JobBoard& board = *board_;
   Job rest;
+  if (piece != nullptr) rest.pieces.push_back(std::move(*piece));
   const auto first = job_->pieces.begin() + static_cast<std::ptrdiff_t>(piece_index_ + 1);
-  rest.pieces.assign(std::make_move_iterator(first), std::make_move_iterator(job_->pieces.end()));
+  rest.pieces.insert(rest.pieces.end(), std::make_move_iterator(first),
+                     std::make_move_iterator(job_->pieces.end()));
   job_->pieces.erase(first, job_->pieces.end());
-  board_->jobs_.insert(std::next(job_), std::move(rest));
-  ++board_->offered_;
+  board.changes_.fetch_add(1, std::memory_order_release);
+  rest.put_back = cutting_;
+  rest.offered_by = index_;
+  cutting_ = false;
+  board.jobs_.insert(std::next(job_), std::move(rest));
+  ++board.offered_;
+  board.ask_for_work();
+}
+
+// With the lock held: the first job offered that a hungry worker may take. With split_near_head, a
+// job put back may wait while a job before it runs: the lines of its worker are better spent nearer
+// the head.
+JobBoard::JobList::iterator JobBoard::first_offered(unsigned taker, unsigned others_hungry) {
+  if (offered_ == 0) return jobs_.end();
+  bool running_before = false;
+  for (auto job = jobs_.begin(); job != jobs_.end(); ++job) {
+    if (!job->taken) {
+      // What a worker gave to a hungry one is not taken back while one waits for it; it will run
+      // before any job put back after it.
+      if (!job->put_back && job->offered_by == taker && others_hungry > 0) {
+        running_before = true;
+        continue;
+      }
+      if (!job->put_back || !running_before) return job;
+    } else if (!job->ended) {
+      running_before = true;
+    }
+  }
+  return jobs_.end();
+}
+
+// With the lock held: whether more workers wait for work than there are jobs offered to them.
+bool JobBoard::wants_work() const {
+  if (hungry_ <= offered_)
+    return hungry_ > 0 && limits_.split_near_head && offered_ > 0 && hungry_ > takeable();
+  return true;
+}
+
+// With the lock held: the jobs offered that a hungry worker may take (see first_offered).
+std::size_t JobBoard::takeable() const {
+  std::size_t count = 0;
+  bool running_before = false;
+  for (const Job& job : jobs_) {
+    if (!job.taken) {
+      if (!job.put_back || !running_before) ++count;
+    } else if (!job.ended) {
+      running_before = true;
+    }
+  }
+  return count;
+}
+
+// With the lock held: with split_near_head, asks the worker of the first job still running to give
+// work away while workers wait for more than is offered, and every worker that cuts its job.
+void JobBoard::ask_for_work() {
+  if (!limits_.split_near_head) return;
+  const Worker* asked = nullptr;
+  if (wants_work()) {
+    const auto running =
+        std::find_if(jobs_.begin(), jobs_.end(), [](const Job& job) { return job.taken && !job.ended; });
+    if (running != jobs_.end()) asked = &workers_[running->worker];
+  }
+  bool newly_asked = false;
+  for (Worker& worker : workers_) {
+    worker.keep_bytes_.store(worker.cutting_ ? 0 : job_limit_bytes_ / kKeepShare, std::memory_order_relaxed);
+    const unsigned ask = &worker == asked || worker.cutting_ ? 1 : 0;
+    if (worker.asked_.load(std::memory_order_relaxed) == ask) continue;
+    worker.asked_.store(ask, std::memory_order_relaxed);
+    newly_asked |= ask > 0;
+  }
+  if (newly_asked) room_for_workers_.notify_all();  // a worker waiting for room may give work now
+}
+
+// With the lock held: whether a worker whose job waits for room would better cut it and take work
+// nearer the head: a job before it still runs, and the worker has room for the lines of another.
+bool JobBoard::may_cut(const Worker& worker) const {
+  if (held_[worker.index_] + job_limit_bytes_ / 2 > limit_bytes_) return false;
+  for (const Job& job : jobs_) {
+    if (&job == &*worker.job_) return false;
+    if (job.taken && !job.ended) return true;
+  }
+  return false;
+}
+
+// A hand-over comes within microseconds of the ask, sooner than a sleeping thread wakes: a hungry
+// worker watches for it for a while, with the lock released, before it sleeps.
+void JobBoard::spin_for_change(std::unique_lock<std::mutex>& lock) {
+  const std::uint64_t seen = changes_.load(std::memory_order_acquire);
+  lock.unlock();
+  const auto until = std::chrono::steady_clock::now() + kSpin;
+  for (unsigned round = 1; changes_.load(std::memory_order_acquire) == seen; ++round) {
+    // A writer at work needs the processor more than a worker that waits.
+    if (writing_.load(std::memory_order_relaxed)) break;
+    if (round % 64 == 0 && std::chrono::steady_clock::now() > until) break;
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
+  lock.lock();
 }
 
 void JobBoard::Worker::end_job() {
   JobBoard& board = *board_;
   has_job_ = false;
-  std::vector<char> rest(chunk_.data(), chunk_.data() + used_);
+  LineBuffer rest(chunk_.data(), chunk_.data() + used_);
   std::unique_lock lock(board.mutex_);
   if (board.stopped_) throw Stopped{};
   if (!chunk_.empty()) board.free_chunks_.push_back(std::move(chunk_));
   chunk_ = {};
   used_ = 0;
   job_->ended = true;
+  if (board.limits_.split_near_head) {
+    board.ask_for_work();
+    board.changes_.fetch_add(1, std::memory_order_release);
+    board.work_for_idle_.notify_all();  // a job put back after this one may be taken now
+  }
   if (!board.write_block_) {
     board.jobs_.erase(job_);
     return;
@@ -212,6 +325,20 @@ void JobBoard::Worker::spill(const char* data, std::size_t size) {
   }
 }
 
+void JobBoard::Worker::trade(LineBuffer& block, std::size_t used) {
+  JobBoard& board = *board_;
+  std::unique_lock lock(board.mutex_);
+  if (board.stopped_) throw Stopped{};
+  if (used_ > 0) {  // lines written before, which come first
+    board.give(*this, LineBuffer(chunk_.data(), chunk_.data() + used_), lock);
+    used_ = 0;
+  }
+  block.resize(used);
+  LineBuffer lines = std::move(block);
+  block = board.take_free_chunk();
+  board.give(*this, std::move(lines), lock);
+}
+
 // Gives the writer a full chunk and starts a fresh one.
 void JobBoard::hand_over(Worker& worker) {
   std::unique_lock lock(mutex_);
@@ -223,17 +350,55 @@ void JobBoard::hand_over(Worker& worker) {
 
 // Queues lines of the worker's job for the writer, then waits while the worker holds as many
 // unwritten bytes as it may.
-void JobBoard::give(Worker& worker, std::vector<char> lines, std::unique_lock<std::mutex>& lock) {
+void JobBoard::give(Worker& worker, LineBuffer lines, std::unique_lock<std::mutex>& lock) {
   Job& job = *worker.job_;
+  if (limits_.split_near_head && &jobs_.front() == &job && job.chunks.empty() && !writing_now_) {
+    write_here(std::move(lines), lock);
+    return;
+  }
   count_held(worker.index_, lines.size());
   queue(job, std::move(lines));
   work_for_writer_.notify_one();
   const std::size_t& held = held_[worker.index_];
-  room_for_workers_.wait(lock, [&] {
+  auto room = [&] {
     const bool head = &jobs_.front() == &job;
-    return stopped_ || (head ? job.queued_bytes : held) < limit_bytes_;
-  });
+    if (!limits_.split_near_head) return stopped_ || (head ? job.queued_bytes : held) < limit_bytes_;
+    if (stopped_) return true;
+    // A worker asked for work goes on to its next pattern to give it, within its whole limit.
+    const bool asked = worker.asked_.load(std::memory_order_relaxed) > 0;
+    if (head) return job.queued_bytes < job_limit_bytes_ || (asked && held < limit_bytes_);
+    return held < limit_bytes_ && (job.queued_bytes < job_limit_bytes_ || asked);
+  };
+  if (limits_.split_near_head && !room() && &jobs_.front() != &job && !worker.cutting_) {
+    if (may_cut(worker)) {
+      worker.cutting_ = true;  // the search gives away the rest of the job at its next pattern
+      ask_for_work();
+    }
+  }
+  room_for_workers_.wait(lock, room);
   if (stopped_) throw Stopped{};
+}
+
+// Writes lines of the head, with nothing of it queued before them, on the worker's own thread: it
+// spares the writer's thread a wake-up for every block, and the lines a trip between processors.
+void JobBoard::write_here(LineBuffer lines, std::unique_lock<std::mutex>& lock) {
+  writing_now_ = true;
+  lock.unlock();
+  std::exception_ptr failure;
+  try {
+    write_block_(lines.data(), lines.size());
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  lock.lock();
+  writing_now_ = false;
+  if (lines.capacity() >= limits_.chunk_bytes) free_chunks_.push_back(std::move(lines));
+  if (!jobs_.empty() && (!jobs_.front().chunks.empty() || jobs_.front().ended)) work_for_writer_.notify_one();
+  if (failure) {
+    lock.unlock();
+    fail(failure);
+    throw Stopped{};
+  }
 }
 
 void JobBoard::count_held(unsigned worker, std::size_t bytes) {
@@ -242,13 +407,13 @@ void JobBoard::count_held(unsigned worker, std::size_t bytes) {
   peak_held_ = std::max(peak_held_, held_in_all_);
 }
 
-void JobBoard::queue(Job& job, std::vector<char> lines) {
+void JobBoard::queue(Job& job, LineBuffer lines) {
   job.queued_bytes += lines.size();
   job.chunks.push_back(std::move(lines));
 }
 
-std::vector<char> JobBoard::take_free_chunk() {
-  std::vector<char> chunk;
+LineBuffer JobBoard::take_free_chunk() {
+  LineBuffer chunk;
   if (!free_chunks_.empty()) {
     chunk = std::move(free_chunks_.back());
     free_chunks_.pop_back();
@@ -263,7 +428,9 @@ void JobBoard::write_in_order() {
     return !jobs_.empty() && (!jobs_.front().chunks.empty() || jobs_.front().ended);
   };
   for (;;) {
-    work_for_writer_.wait(lock, [&] { return stopped_ || (all_done_ && jobs_.empty()) || head_is_ready(); });
+    work_for_writer_.wait(lock, [&] {
+      return stopped_ || (!writing_now_ && ((all_done_ && jobs_.empty()) || head_is_ready()));
+    });
     if (stopped_ || jobs_.empty()) return;
     Job& head = jobs_.front();
     if (head.chunks.empty()) {  // ended and written in full
@@ -275,21 +442,25 @@ void JobBoard::write_in_order() {
       room_for_workers_.notify_all();  // the next job's worker may be waiting for its turn
       continue;
     }
-    std::vector<char> chunk = std::move(head.chunks.front());
+    LineBuffer chunk = std::move(head.chunks.front());
     head.chunks.pop_front();
     head.queued_bytes -= chunk.size();
     const unsigned worker = head.worker;
+    writing_now_ = true;
     lock.unlock();
     std::exception_ptr failure;
+    writing_.store(true, std::memory_order_relaxed);
     try {
       write_block_(chunk.data(), chunk.size());
     } catch (...) {
       failure = std::current_exception();
     }
+    writing_.store(false, std::memory_order_relaxed);
     lock.lock();
+    writing_now_ = false;
     held_[worker] -= chunk.size();
     held_in_all_ -= chunk.size();
-    if (chunk.size() == limits_.chunk_bytes) free_chunks_.push_back(std::move(chunk));
+    if (chunk.capacity() >= limits_.chunk_bytes) free_chunks_.push_back(std::move(chunk));
     room_for_workers_.notify_all();
     if (failure) {
       lock.unlock();

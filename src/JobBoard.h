@@ -28,6 +28,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -41,25 +42,33 @@
 #include <thread>
 #include <vector>
 
+#include "Output.h"
+
 // The number of CPUs this process may run on (its affinity mask), at least 1.
 unsigned available_threads();
 
 // A piece of a search: the patterns below the pattern reached from root by path (the index of each
 // node among its parent's children), limited to the children [first_child, last_child), after the
-// pattern's own line when own_line.
+// pattern's own line when own_line. With ends, the piece goes on where a search left off: the last
+// len(ends) patterns above the one path reaches follow it, each with its children after the one on
+// the path, up to its end (ListingSearch::Part).
 struct Piece {
   std::int32_t root = 1;
   std::vector<std::uint32_t> path;
   std::uint32_t first_child = 0;
   std::uint32_t last_child = std::numeric_limits<std::uint32_t>::max();
   bool own_line = true;
+  std::vector<std::uint32_t> ends = {};
 };
 
 // How much memory lines waiting to be written may take: chunks of chunk_bytes, chunks_per_worker of
-// them for each worker.
+// them for each worker. With split_near_head, a worker that waits for work asks only the worker of the
+// first job still running, and work is given away as near after what that worker is listing as the
+// board's keep exponent says (see keep_exponent()): for a run whose lines come in large numbers.
 struct JobLimits {
   std::size_t chunk_bytes = std::size_t{1} << 18;
   std::size_t chunks_per_worker = 8;
+  bool split_near_head = false;
 };
 
 class JobBoard {
@@ -98,12 +107,14 @@ class JobBoard {
 
   struct Job {
     std::vector<Piece> pieces;  // listed in order
-    std::deque<std::vector<char>> chunks;
+    std::deque<LineBuffer> chunks;
     std::size_t queued_bytes = 0;  // in chunks
     unsigned worker = 0;
     bool taken = false;
     bool ended = false;
-    bool charged = false;  // kJobBytes counted against its worker
+    bool charged = false;   // kJobBytes counted against its worker
+    bool put_back = false;  // the rest of a job cut short (split_near_head)
+    unsigned offered_by = 0;
   };
   using JobList = std::list<Job>;
 
@@ -130,14 +141,23 @@ class JobBoard {
       }
       spill(data, size);
     }
-    // Whether a worker is hungry: a cheap test for every pattern of the search.
-    bool split_wanted() const { return board_->hungry_.load(std::memory_order_relaxed) > 0; }
-    // The count of hungry workers itself, for searches that test it without the board.
-    const std::atomic<unsigned>& hungry() const { return board_->hungry_; }
-    // Offers a piece of the current piece, the children not yet started of its shallowest pattern
-    // that has some; true when a hungry worker takes it, and then the current job must not list it.
-    // When the job still has pieces not started, those are given away instead, and it returns false.
+    // Whether this worker should give work away: a cheap test for every pattern of the search.
+    bool split_wanted() const { return wanted_->load(std::memory_order_relaxed) > 0; }
+    // What split_wanted reads, for searches that test it without the board: above 0 while it should.
+    const std::atomic<unsigned>& wanted() const { return *wanted_; }
+    // How much a search keeps when it gives work away, for ListingSearch::Splitting: null when it
+    // need not give work away near what it is listing.
+    const std::atomic<std::uint64_t>* keep_bytes() const {
+      return board_->limits_.split_near_head ? &keep_bytes_ : nullptr;
+    }
+    // Offers the rest of the current piece after some point (children not yet started of a pattern,
+    // and with ends, of the patterns above it); true when a hungry worker takes it, and then the current
+    // job must not list it. The job's pieces not started go with it. An empty range (first_child at
+    // or past last_child, no ends) offers those pieces alone.
     bool offer(Piece&& piece);
+    // Appends a block of lines of the current job, its first used bytes, without copying them; leaves
+    // in block a buffer to go on with (of the board's chunk size: resize it as needed).
+    void trade(LineBuffer& block, std::size_t used);
     unsigned index() const { return index_; }
 
    private:
@@ -145,24 +165,40 @@ class JobBoard {
     void spill(const char* data, std::size_t size);
     void end_job();
     bool has_pieces_left() const { return has_job_ && piece_index_ + 1 < job_->pieces.size(); }
-    // Moves the job's pieces not started into a new job right after it, for a hungry worker.
-    void give_away_pieces_left();
+    void give_rest(Piece* piece);
 
+    // Set by the board while it wants this worker to give work away (split_near_head), and how much
+    // to keep then.
+    alignas(64) std::atomic<unsigned> asked_{0};
+    std::atomic<std::uint64_t> keep_bytes_{0};
+    bool cutting_ = false;  // the job waits too far from the head: give all the rest away
+    const std::atomic<unsigned>* wanted_ = nullptr;
     JobBoard* board_ = nullptr;
     unsigned index_ = 0;
     JobList::iterator job_;
     bool has_job_ = false;
     std::size_t piece_index_ = 0;  // of the piece being listed, in the job
-    std::vector<char> chunk_;
+    LineBuffer chunk_;
     std::size_t used_ = 0;
   };
 
  private:
   void hand_over(Worker& worker);
-  void give(Worker& worker, std::vector<char> lines, std::unique_lock<std::mutex>& lock);
+  void ask_for_work();
+  void spin_for_change(std::unique_lock<std::mutex>& lock);
+  static constexpr std::chrono::microseconds kSpin{200};
+  std::atomic<std::uint64_t> changes_{0};  // offers, ends of jobs, the end of the run
+  std::atomic<bool> writing_{false};       // the writer's thread is in write_block
+  bool writing_now_ = false;               // a thread is in write_block: the writer's, or a worker's
+  JobList::iterator first_offered(unsigned taker, unsigned others_hungry);
+  bool wants_work() const;
+  std::size_t takeable() const;
+  bool may_cut(const Worker& worker) const;
+  void give(Worker& worker, LineBuffer lines, std::unique_lock<std::mutex>& lock);
   void count_held(unsigned worker, std::size_t bytes);
-  static void queue(Job& job, std::vector<char> lines);
-  std::vector<char> take_free_chunk();
+  void write_here(LineBuffer lines, std::unique_lock<std::mutex>& lock);
+  static void queue(Job& job, LineBuffer lines);
+  LineBuffer take_free_chunk();
   void write_in_order();
   void fail(std::exception_ptr failure);
 
@@ -170,9 +206,16 @@ class JobBoard {
   WriteBlock write_block_;
   Limits limits_;
   std::size_t limit_bytes_;
+  std::size_t job_limit_bytes_;
   std::vector<Worker> workers_;
   std::vector<std::size_t> held_;  // by worker: bytes handed over and not yet written
   std::atomic<unsigned> hungry_{0};
+  // With split_near_head, the lines of one job that is not the head may take a share of its worker's
+  // limit; a worker may hold the lines of as many jobs, cut short to take work nearer the head.
+  static constexpr std::size_t kJobsPerWorker = 3;
+  // With split_near_head, what a worker asked for work keeps before what it gives: a share of a job's
+  // room, so that the job given is seldom held up by the one before it.
+  static constexpr std::size_t kKeepShare = 4;
 
   mutable std::mutex mutex_;
   std::condition_variable work_for_writer_;
@@ -182,7 +225,7 @@ class JobBoard {
   std::size_t offered_ = 0;  // jobs split off and not yet taken
   bool initial_done_ = false;
   bool all_done_ = false;
-  std::vector<std::vector<char>> free_chunks_;
+  std::vector<LineBuffer> free_chunks_;
   std::size_t held_in_all_ = 0;
   std::size_t peak_held_ = 0;
   std::exception_ptr failure_;

@@ -10,14 +10,16 @@
 
 namespace {
 
-constexpr JobBoard::Limits kLimits{};
+// Lines come in large numbers: work is given away near the head, so that they need not wait long.
+constexpr JobBoard::Limits kLimits{std::size_t{1} << 20, 48, true};
 
 ListingSearch::Part part_of(const Piece& piece) {
-  return {piece.root, piece.path, piece.first_child, piece.last_child, piece.own_line};
+  return {piece.root, piece.path, piece.first_child, piece.last_child, piece.own_line, piece.ends};
 }
 
 Piece piece_of(ListingSearch::Part&& part) {
-  return {part.root, std::move(part.path), part.first_child, part.last_child, part.own_line};
+  return {part.root,       std::move(part.path), part.first_child,
+          part.last_child, part.own_line,        std::move(part.ends)};
 }
 
 // Adds a search's lines by size to a listing's.
@@ -83,11 +85,12 @@ namespace {
 
 // Lists the pieces that next hands out, in order, on several threads.
 Listing list_on_threads(const AdjacencyList& graph, SizeBounds bounds, unsigned threads,
-                        PatternOutput& output, JobBoard::NextPiece next, Progress* progress) {
+                        PatternOutput& output, JobBoard::NextPiece next, Progress* progress,
+                        const JobLimits* limits) {
   JobBoard::WriteBlock write_block;
   if (output.enabled())
     write_block = [&output](const char* data, std::size_t size) { output.write_block(data, size); };
-  JobBoard board(threads, std::move(next), write_block, kLimits);
+  JobBoard board(threads, std::move(next), write_block, limits != nullptr ? *limits : kLimits);
   Listing listing;
   std::mutex listing_mutex;
   board.run([&](JobBoard::Worker& worker) {
@@ -99,10 +102,16 @@ Listing list_on_threads(const AdjacencyList& graph, SizeBounds bounds, unsigned 
         worker.write(block.data(), block.size());
         meter.report(block.size());
       };
+      // Full blocks change hands rather than being copied.
+      search.trade_full_blocks([&worker, &meter](LineBuffer& block, std::size_t used) {
+        worker.trade(block, used);
+        meter.report(used);
+      });
     }
-    const ListingSearch::Splitting splitting{&worker.hungry(), [&worker](ListingSearch::Part&& part) {
-                                               return worker.offer(piece_of(std::move(part)));
-                                             }};
+    const ListingSearch::Splitting splitting{
+        &worker.wanted(),
+        [&worker](ListingSearch::Part&& part) { return worker.offer(piece_of(std::move(part))); },
+        worker.keep_bytes()};
     std::uint64_t lines = 0;
     while (const Piece* piece = worker.take()) {
       lines += search.list_part(part_of(*piece), sink, splitting);
@@ -124,7 +133,8 @@ JobBoard::NextPiece telling_roots(JobBoard::NextPiece next, Progress* progress) 
 
 // Lists one part of the whole listing.
 Listing list_part_of_run(const AdjacencyList& graph, SizeBounds bounds, unsigned threads,
-                         PatternOutput& output, const RunOptions& options, Progress* progress) {
+                         PatternOutput& output, const RunOptions& options, Progress* progress,
+                         const JobLimits* limits) {
   std::vector<std::int32_t> roots(std::size_t(std::max<std::int64_t>(graph.node_slots() - 1, 0)));
   for (std::size_t i = 0; i < roots.size(); ++i) roots[i] = std::int32_t(i + 1);
   PartPieces part;
@@ -133,7 +143,7 @@ Listing list_part_of_run(const AdjacencyList& graph, SizeBounds bounds, unsigned
     part = plan_part(shape, roots, options);
   }
   const JobBoard::NextPiece next = telling_roots(next_piece_of(part, roots), progress);
-  if (threads > 1) return list_on_threads(graph, bounds, threads, output, next, progress);
+  if (threads > 1) return list_on_threads(graph, bounds, threads, output, next, progress, limits);
   ListingSearch search(graph, bounds);
   LineMeter meter(search, progress);
   ListingSearch::BlockSink sink;
@@ -156,10 +166,10 @@ Listing list_part_of_run(const AdjacencyList& graph, SizeBounds bounds, unsigned
 }  // namespace
 
 Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output,
-                      const RunOptions* options, Progress* progress) {
+                      const RunOptions* options, Progress* progress, const JobLimits* limits) {
   if (progress != nullptr && !progress->enabled()) progress = nullptr;
   if (options != nullptr && options->part)
-    return list_part_of_run(graph, bounds, threads, output, *options, progress);
+    return list_part_of_run(graph, bounds, threads, output, *options, progress, limits);
   if (threads <= 1) return list_on_one_thread(graph, bounds, output, progress);
   std::int32_t next_root = 1;
   const std::int64_t roots = graph.node_slots();
@@ -168,5 +178,6 @@ Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned th
     piece = Piece{next_root++, {}, 0, UINT32_MAX, true};
     return true;
   };
-  return list_on_threads(graph, bounds, threads, output, telling_roots(std::move(next), progress), progress);
+  return list_on_threads(graph, bounds, threads, output, telling_roots(std::move(next), progress), progress,
+                         limits);
 }

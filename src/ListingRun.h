@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Graph.h"
+#include "JobBoard.h"
 #include "ListingSearch.h"
 #include "Options.h"
 #include "Output.h"
@@ -23,8 +24,10 @@ struct Listing {
 // for how the work is split and the lines are kept in order. With a part, only that part's pieces
 // (see PartPlan.h) when options name one, which are then the first pieces of the threads. With
 // progress, the lines and bytes are added to it a block at a time, and the roots as they are started.
+// limits, for tests: of the lines waiting to be written on threads, instead of the listing's own.
 Listing list_patterns(const AdjacencyList& graph, SizeBounds bounds, unsigned threads, PatternOutput& output,
-                      const RunOptions* options = nullptr, Progress* progress = nullptr);
+                      const RunOptions* options = nullptr, Progress* progress = nullptr,
+                      const JobLimits* limits = nullptr);
 
 // The memory a listing on threads takes beyond the graph: a search per thread and the lines waiting
 // to be written.

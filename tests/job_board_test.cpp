@@ -112,9 +112,13 @@ TEST(JobBoard, WritesWhatOneWorkerWritesWhateverTheWorkersAndChunks) {
     unsigned workers;
     JobBoard::Limits limits;
   };
-  const Case cases[] = {{2, {64, 1}}, {3, {1000, 2}}, {4, {1 << 12, 3}}, {8, {64, 2}}, {8, {1 << 16, 8}}};
+  // Split near the head, workers also cut their jobs short and put the rest back.
+  const Case cases[] = {{2, {64, 1}},         {3, {1000, 2}},          {4, {1 << 12, 3}},
+                        {8, {64, 2}},         {8, {1 << 16, 8}},       {2, {64, 3, true}},
+                        {3, {1000, 6, true}}, {8, {1 << 12, 4, true}}, {2, {1 << 16, 8, true}}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.workers) + " workers, chunks of " + std::to_string(c.limits.chunk_bytes));
+    SCOPED_TRACE(std::to_string(c.workers) + " workers, chunks of " + std::to_string(c.limits.chunk_bytes) +
+                 (c.limits.split_near_head ? ", near the head" : ""));
     const Result result = run(c.workers, 40, c.limits);
     EXPECT_EQ(result.text, expected);
     EXPECT_LE(result.peak_bytes_held, held_bound(c.workers, c.limits));
@@ -170,7 +174,9 @@ TEST(JobBoard, CountsWithoutWritingAndSplitsOneRootAcrossWorkers) {
 }
 
 TEST(JobBoard, AFailedWriteStopsEveryWorker) {
-  for (const unsigned workers : {1u, 2u, 6u}) {
+  for (const unsigned workers : {1u, 2u, 6u, 12u}) {
+    // Near the head, workers also write the head's lines themselves.
+    const bool near_head = workers % 4 == 0;
     SCOPED_TRACE(std::to_string(workers) + " workers");
     std::int32_t next_root = 1;
     std::size_t written = 0;
@@ -185,7 +191,7 @@ TEST(JobBoard, AFailedWriteStopsEveryWorker) {
           written += size;
           if (written > 5000) throw std::runtime_error("disk full");
         },
-        {64, 1});
+        {64, 1, near_head});
     std::string error;
     try {
       board.run([&](JobBoard::Worker& worker) {

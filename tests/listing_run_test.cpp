@@ -17,14 +17,15 @@ struct Listed {
   std::uint64_t count = 0;
 };
 
-Listed list_to_file(const std::string& edges, unsigned threads, SizeBounds bounds = {}) {
+Listed list_to_file(const std::string& edges, unsigned threads, SizeBounds bounds = {},
+                    const JobLimits* limits = nullptr) {
   const EdgeList list = edges_of(edges);
   const AdjacencyList graph = build_graph(list, list.max_node);
   TempDir dir;
   Listed listed;
   PatternOutput output;
   output.open(dir.file("out.txt"), {});
-  listed.count = list_patterns(graph, bounds, threads, output).lines;
+  listed.count = list_patterns(graph, bounds, threads, output, nullptr, nullptr, limits).lines;
   output.finish();
   listed.lines = read_file(dir.file("out.txt"));
   return listed;
@@ -48,6 +49,26 @@ TEST(ListingRun, AnyNumberOfThreadsWritesTheBytesOfOne) {
     if (!bounded && trial % 10 == 1) {
       ASSERT_EQ(one.lines, PlainMiner(edges).run().lines);
     }
+  }
+}
+
+// With little room for lines waiting to be written, threads given work far from the head cut their
+// jobs short and take work nearer it, and blocks of a megabyte change hands whole: the bytes are
+// still those of one thread.
+TEST(ListingRun, LittleRoomForWaitingLinesKeepsTheBytesOfOne) {
+  std::mt19937 random(8086);
+  for (int trial = 0; trial < trials(24); ++trial) {
+    // Some listings of a few megabytes, so that full blocks are handed over.
+    const EdgeVector edges = trial % 4 == 0 ? random_simple_graph(random, 17, 0.5)
+                                            : random_simple_graph(random, 13 + trial % 4, 0.45);
+    const JobLimits limits{std::size_t{64} << (trial % 7), 3 + std::size_t(trial % 5), true};
+    const unsigned threads = 2 + unsigned(trial % 5);
+    SCOPED_TRACE(std::to_string(threads) + " threads, chunks of " + std::to_string(limits.chunk_bytes) +
+                 "\n" + edge_text(edges));
+    const Listed one = list_to_file(edge_text(edges), 1);
+    const Listed many = list_to_file(edge_text(edges), threads, {}, &limits);
+    ASSERT_EQ(many.lines, one.lines);
+    ASSERT_EQ(many.count, one.count);
   }
 }
 
