@@ -286,7 +286,15 @@ void JobBoard::spin_for_change(std::unique_lock<std::mutex>& lock) {
 void JobBoard::Worker::end_job() {
   JobBoard& board = *board_;
   has_job_ = false;
-  LineBuffer rest(chunk_.data(), chunk_.data() + used_);
+  // The last lines go over in their chunk when they fill much of it, or else in a copy of their own
+  // size: a chunk held for a few bytes would take memory the limits do not count.
+  LineBuffer rest;
+  if (2 * used_ >= chunk_.size()) {
+    rest = std::move(chunk_);
+    rest.resize(used_);
+  } else {
+    rest.assign(chunk_.data(), chunk_.data() + used_);
+  }
   std::unique_lock lock(board.mutex_);
   if (board.stopped_) throw Stopped{};
   if (!chunk_.empty()) board.free_chunks_.push_back(std::move(chunk_));
@@ -306,7 +314,7 @@ void JobBoard::Worker::end_job() {
   job_->charged = true;
   board.count_held(index_, kJobBytes + rest.size());
   if (!rest.empty()) board.queue(*job_, std::move(rest));
-  board.work_for_writer_.notify_one();
+  if (&board.jobs_.front() == &*job_) board.work_for_writer_.notify_one();
   // The job may be written and gone by now: wait for this worker's own share alone.
   board.room_for_workers_.wait(lock,
                                [&] { return board.stopped_ || board.held_[index_] < board.limit_bytes_; });
@@ -358,7 +366,8 @@ void JobBoard::give(Worker& worker, LineBuffer lines, std::unique_lock<std::mute
   }
   count_held(worker.index_, lines.size());
   queue(job, std::move(lines));
-  work_for_writer_.notify_one();
+  // Lines of a later job wait for the head's end, which wakes the writer itself.
+  if (&jobs_.front() == &job) work_for_writer_.notify_one();
   const std::size_t& held = held_[worker.index_];
   auto room = [&] {
     const bool head = &jobs_.front() == &job;

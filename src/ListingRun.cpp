@@ -11,7 +11,7 @@
 namespace {
 
 // Lines come in large numbers: work is given away near the head, so that they need not wait long.
-constexpr JobBoard::Limits kLimits{std::size_t{1} << 20, 48, true};
+constexpr JobBoard::Limits kLimits{std::size_t{1} << 20, 32, true};
 
 ListingSearch::Part part_of(const Piece& piece) {
   return {piece.root, piece.path, piece.first_child, piece.last_child, piece.own_line, piece.ends};

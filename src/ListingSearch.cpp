@@ -35,6 +35,9 @@ constexpr std::size_t kLabelBytes = 16;
 constexpr std::size_t kSlack = 64;  // lines are copied 64 bytes or 16 at a time, labels stored 16 at a time
 constexpr std::size_t kMaskBits = 64;
 
+// A part gives work away once it has listed this share of what it would keep.
+constexpr std::uint64_t kYoungShare = 64;
+
 // The lines listed before a pattern was entered, for one entered before the part started.
 constexpr std::uint64_t kLinesUnknown = UINT64_MAX;
 
@@ -311,7 +314,8 @@ void ListingSearch::flush_full() {
     return;
   }
   trade_(block_, std::size_t(out_ - block_.data()));
-  block_.resize(block_bytes_);
+  // Any block with room for a few lines will do: growing one costs a fresh allocation.
+  if (block_.size() < 4 * block_reserve_) block_.resize(block_bytes_);
   out_ = block_.data();
   out_limit_ = block_.data() + block_.size() - block_reserve_;
 }
@@ -537,9 +541,9 @@ void ListingSearch::give_away(std::uint32_t base, std::uint32_t depth, std::uint
   if (keep_bytes != nullptr) {
     // Lines below the pattern in progress are about as long as its own.
     most_kept = keep_bytes->load(std::memory_order_relaxed) / (frames_[depth].text_end + 1);
-    // A part that has not listed that many lines yet cannot tell how much lies ahead of it, and
-    // would give away nearly all it has, over and over.
-    if (lines < most_kept) return;
+    // A part that has listed next to nothing cannot tell how much lies ahead of it, and would give
+    // away nearly all it has, over and over.
+    if (lines < most_kept / kYoungShare) return;
   }
   std::uint32_t shallowest = base;  // with children not started
   while (shallowest <= depth && frames_[shallowest].next >= frames_[shallowest].end) ++shallowest;

@@ -72,7 +72,7 @@ class ListingSearch {
   // come to at most *keep_bytes of lines: a listing in order wants the work given away to start soon
   // after the work kept, so that its lines need not wait long to be written. What is left below a
   // pattern is taken to be much like what it has listed so far, and at least 2^n for n children not
-  // started; a part that has not listed that much yet does not give work away.
+  // started; a part that has listed less than a small share of that does not give work away yet.
   struct Splitting {
     const std::atomic<unsigned>* wanted = nullptr;  // > 0 while a worker waits for work
     std::function<bool(Part&& part)> offer;         // true: the part is taken; this search must leave it out
