@@ -22,6 +22,7 @@ JobBoard::JobBoard(unsigned workers, NextPiece initial, WriteBlock write_block, 
               std::max<std::size_t>(limits.chunks_per_worker, 1),
               limits.split_near_head && bool(write_block_)},
       limit_bytes_(limits_.chunk_bytes * limits_.chunks_per_worker),
+      spin_(limits_.split_near_head && std::max(workers, 1U) <= available_threads()),
       job_limit_bytes_(limits_.split_near_head ? std::max(limit_bytes_ / kJobsPerWorker, limits_.chunk_bytes)
                                                : limit_bytes_),
       workers_(std::max(workers, 1U)),
@@ -98,7 +99,7 @@ const Piece* JobBoard::Worker::take() {
       {
         const std::lock_guard lock(board.mutex_);
         if (board.stopped_) throw Stopped{};
-        gave = cutting_ || board.wants_work();
+        gave = cutting_ || (board.work_wanted() > 0);
         if (gave) give_rest(nullptr);
       }
       if (gave) board.work_for_idle_.notify_one();
@@ -140,7 +141,7 @@ const Piece* JobBoard::Worker::take() {
       return board.stopped_ || board.all_done_ ||
              board.first_offered(index_, board.hungry_ - 1) != board.jobs_.end();
     };
-    if (board.limits_.split_near_head && !ready()) board.spin_for_change(lock);
+    if (board.spin_ && !ready()) board.spin_for_change(lock);
     board.work_for_idle_.wait(lock, ready);
     if (board.all_done_) return nullptr;
     --board.hungry_;
@@ -163,7 +164,7 @@ bool JobBoard::Worker::offer(Piece&& piece) {
   {
     const std::lock_guard lock(board.mutex_);
     if (board.stopped_) throw Stopped{};
-    if (!cutting_ && !board.wants_work()) return false;  // every hungry worker has a piece coming
+    if (!cutting_ && !(board.work_wanted() > 0)) return false;  // every hungry worker has a piece coming
     taken = piece.first_child < piece.last_child || !piece.ends.empty();
     if (!taken && !has_pieces_left()) return false;
     give_rest(taken ? &piece : nullptr);
@@ -213,11 +214,11 @@ JobBoard::JobList::iterator JobBoard::first_offered(unsigned taker, unsigned oth
   return jobs_.end();
 }
 
-// With the lock held: whether more workers wait for work than there are jobs offered to them.
-bool JobBoard::wants_work() const {
-  if (hungry_ <= offered_)
-    return hungry_ > 0 && limits_.split_near_head && offered_ > 0 && hungry_ > takeable();
-  return true;
+// With the lock held: how many more workers wait for work than there are jobs offered to them.
+std::size_t JobBoard::work_wanted() const {
+  if (!limits_.split_near_head) return hungry_ > offered_ ? hungry_ - offered_ : 0;
+  const std::size_t offered = offered_ > 0 ? takeable() : 0;
+  return hungry_ > offered ? hungry_ - offered : 0;
 }
 
 // With the lock held: the jobs offered that a hungry worker may take (see first_offered).
@@ -234,20 +235,22 @@ std::size_t JobBoard::takeable() const {
   return count;
 }
 
-// With the lock held: with split_near_head, asks the worker of the first job still running to give
-// work away while workers wait for more than is offered, and every worker that cuts its job.
+// With the lock held: with split_near_head, asks the workers of the first jobs still running, one for
+// each worker that waits for work beyond what is offered, to give work away; and every worker that
+// cuts its job.
 void JobBoard::ask_for_work() {
   if (!limits_.split_near_head) return;
-  const Worker* asked = nullptr;
-  if (wants_work()) {
-    const auto running =
-        std::find_if(jobs_.begin(), jobs_.end(), [](const Job& job) { return job.taken && !job.ended; });
-    if (running != jobs_.end()) asked = &workers_[running->worker];
+  std::size_t wanted = work_wanted();
+  for (Worker& worker : workers_) worker.chosen_ = false;
+  for (auto job = jobs_.begin(); wanted > 0 && job != jobs_.end(); ++job) {
+    if (!job->taken || job->ended || workers_[job->worker].chosen_) continue;
+    workers_[job->worker].chosen_ = true;
+    --wanted;
   }
   bool newly_asked = false;
   for (Worker& worker : workers_) {
     worker.keep_bytes_.store(worker.cutting_ ? 0 : job_limit_bytes_ / kKeepShare, std::memory_order_relaxed);
-    const unsigned ask = &worker == asked || worker.cutting_ ? 1 : 0;
+    const unsigned ask = worker.chosen_ || worker.cutting_ ? 1 : 0;
     if (worker.asked_.load(std::memory_order_relaxed) == ask) continue;
     worker.asked_.store(ask, std::memory_order_relaxed);
     newly_asked |= ask > 0;

@@ -172,6 +172,7 @@ class JobBoard {
     alignas(64) std::atomic<unsigned> asked_{0};
     std::atomic<std::uint64_t> keep_bytes_{0};
     bool cutting_ = false;  // the job waits too far from the head: give all the rest away
+    bool chosen_ = false;   // by ask_for_work, with the board's lock held
     const std::atomic<unsigned>* wanted_ = nullptr;
     JobBoard* board_ = nullptr;
     unsigned index_ = 0;
@@ -191,7 +192,7 @@ class JobBoard {
   std::atomic<bool> writing_{false};       // the writer's thread is in write_block
   bool writing_now_ = false;               // a thread is in write_block: the writer's, or a worker's
   JobList::iterator first_offered(unsigned taker, unsigned others_hungry);
-  bool wants_work() const;
+  std::size_t work_wanted() const;
   std::size_t takeable() const;
   bool may_cut(const Worker& worker) const;
   void give(Worker& worker, LineBuffer lines, std::unique_lock<std::mutex>& lock);
@@ -206,6 +207,8 @@ class JobBoard {
   WriteBlock write_block_;
   Limits limits_;
   std::size_t limit_bytes_;
+  // Hungry workers watch for work before they sleep only while each has a processor of its own.
+  bool spin_;
   std::size_t job_limit_bytes_;
   std::vector<Worker> workers_;
   std::vector<std::size_t> held_;  // by worker: bytes handed over and not yet written
