@@ -23,6 +23,18 @@
 // its lines, so that many jobs of few lines are bounded too. So the run cannot stall, and memory
 // stays below workers times (2 chunks_per_worker + 2) chunks whatever the size of the output.
 //
+// A listing makes lines far faster than they can wait, so it splits near the head (split_near_head).
+// A job given away from the shallowest pattern is the end of its giver's work: its worker fills its
+// room in a millisecond and then waits for all the rest. Instead, a hungry worker asks only the
+// worker of the first job still running (one such job for each hungry worker), and that worker keeps
+// about a share 1/kKeepShare of a job's room of lines before the work it gives, all the rest of its
+// job (ListingSearch cuts there). The two then take turns at the head. When the cut was misjudged and
+// a worker's job, not the head, has filled its room (1/kJobsPerWorker of the worker's limit), the
+// worker puts the rest of the job back (a job that waits while a job before it runs) and takes work
+// nearer the head, its lines so far waiting in memory. The head's worker writes its own chunks when
+// nothing of its job waits before them, which spares the writer a wake-up per chunk; a worker that
+// waits for work watches for it for a while before it sleeps, while each worker has a processor.
+//
 // A failure anywhere (a write, or an exception in a worker) stops every worker: their next call to
 // the board throws Stopped, and run() rethrows the first failure.
 #pragma once

@@ -291,20 +291,28 @@ std::uint64_t ListingSearch::dispatch(std::int32_t root, std::span<const std::ui
                                       std::span<const std::uint32_t> ends, std::uint32_t first_child,
                                       std::uint32_t last_child, bool own_line, const BlockSink& sink) {
   sink_ = &sink;
-  const bool writing = bool(sink);
-  switch (variant_ * 2 + (writing ? 1 : 0)) {
-    case 3:
-      return run<Small, true>(root, path, ends, first_child, last_child, own_line);
-    case 2:
-      return run<Small, false>(root, path, ends, first_child, last_child, own_line);
+  // Writing, and measuring the lines below each pattern for cuts near the pattern in progress
+  // (a listing on threads): 2; writing alone: 1; counting: 0.
+  const int mode = !sink ? 0 : splitting_ != nullptr && splitting_->keep_bytes != nullptr ? 2 : 1;
+  switch (variant_ * 3 + mode) {
     case 5:
-      return run<Medium, true>(root, path, ends, first_child, last_child, own_line);
+      return run<Small, true, true>(root, path, ends, first_child, last_child, own_line);
     case 4:
-      return run<Medium, false>(root, path, ends, first_child, last_child, own_line);
+      return run<Small, true, false>(root, path, ends, first_child, last_child, own_line);
+    case 3:
+      return run<Small, false, false>(root, path, ends, first_child, last_child, own_line);
+    case 8:
+      return run<Medium, true, true>(root, path, ends, first_child, last_child, own_line);
+    case 7:
+      return run<Medium, true, false>(root, path, ends, first_child, last_child, own_line);
+    case 6:
+      return run<Medium, false, false>(root, path, ends, first_child, last_child, own_line);
+    case 2:
+      return run<Large, true, true>(root, path, ends, first_child, last_child, own_line);
     case 1:
-      return run<Large, true>(root, path, ends, first_child, last_child, own_line);
+      return run<Large, true, false>(root, path, ends, first_child, last_child, own_line);
     default:
-      return run<Large, false>(root, path, ends, first_child, last_child, own_line);
+      return run<Large, false, false>(root, path, ends, first_child, last_child, own_line);
   }
 }
 
@@ -610,7 +618,7 @@ void ListingSearch::walk(std::int32_t root, std::span<const std::uint32_t> path,
   leave<V>(0);
 }
 
-template <class V, bool kWriting>
+template <class V, bool kWriting, bool kMeasuring>
 std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_t> path,
                                  std::span<const std::uint32_t> ends, std::uint32_t first_child,
                                  std::uint32_t last_child, bool own_line) {
@@ -691,7 +699,7 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
       if ((v == largest) & !brings_candidates<V>(t, *f, node)) continue;
       f->next = slot;
       enter_child<V>(t, depth, slot - 1);
-      t.frames[depth + 1].lines_before = lines + children_written;
+      if constexpr (kMeasuring) t.frames[depth + 1].lines_before = lines + children_written;
       descended = true;
       break;
     }

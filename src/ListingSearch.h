@@ -165,7 +165,7 @@ class ListingSearch {
   std::uint64_t dispatch(std::int32_t root, std::span<const std::uint32_t> path,
                          std::span<const std::uint32_t> ends, std::uint32_t first_child,
                          std::uint32_t last_child, bool own_line, const BlockSink& sink);
-  template <class V, bool kWriting>
+  template <class V, bool kWriting, bool kMeasuring>
   std::uint64_t run(std::int32_t root, std::span<const std::uint32_t> path,
                     std::span<const std::uint32_t> ends, std::uint32_t first_child, std::uint32_t last_child,
                     bool own_line);
