@@ -1,5 +1,6 @@
 #include "ListingRun.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -11,7 +12,14 @@
 namespace {
 
 // Lines come in large numbers: work is given away near the head, so that they need not wait long.
-constexpr JobBoard::Limits kLimits{std::size_t{1} << 20, 32, true};
+// Each thread may hold 32 chunks of 1 MiB, and all threads together 256, but each at least 4.
+JobLimits listing_limits(unsigned threads) {
+  constexpr std::size_t kMostChunks = 32;
+  constexpr std::size_t kAllChunks = 256;
+  constexpr std::size_t kLeastChunks = 4;
+  return {std::size_t{1} << 20,
+          std::clamp<std::size_t>(kAllChunks / std::max(threads, 1U), kLeastChunks, kMostChunks), true};
+}
 
 ListingSearch::Part part_of(const Piece& piece) {
   return {piece.root, piece.path, piece.first_child, piece.last_child, piece.own_line, piece.ends};
@@ -78,7 +86,7 @@ std::uint64_t listing_bytes_needed(std::int64_t node_slots, std::int64_t adjacen
                                    unsigned threads) {
   const std::uint64_t search = ListingSearch::bytes_needed(node_slots, adjacency_entries);
   if (threads <= 1) return search;
-  return threads * (search + JobBoard::bytes_per_worker(kLimits));
+  return threads * (search + JobBoard::bytes_per_worker(listing_limits(threads)));
 }
 
 namespace {
@@ -90,7 +98,8 @@ Listing list_on_threads(const AdjacencyList& graph, SizeBounds bounds, unsigned 
   JobBoard::WriteBlock write_block;
   if (output.enabled())
     write_block = [&output](const char* data, std::size_t size) { output.write_block(data, size); };
-  JobBoard board(threads, std::move(next), write_block, limits != nullptr ? *limits : kLimits);
+  JobBoard board(threads, std::move(next), write_block,
+                 limits != nullptr ? *limits : listing_limits(threads));
   Listing listing;
   std::mutex listing_mutex;
   board.run([&](JobBoard::Worker& worker) {
