@@ -258,7 +258,10 @@ std::uint64_t ListingSearch::list_part(const Part& part, const BlockSink& sink, 
 void ListingSearch::reset() {
   for (std::uint32_t k = 0; k < mark_count_; ++k) seen_[std::size_t(marks_[k])] = 0;
   mark_count_ = 0;
+  // A failed trade may have taken the block without leaving one.
+  if (block_.size() < 4 * block_reserve_) block_.resize(block_bytes_);
   out_ = block_.data();
+  out_limit_ = block_.data() + block_.size() - block_reserve_;
   splitting_ = nullptr;
 }
 

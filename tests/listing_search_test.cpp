@@ -660,6 +660,41 @@ TEST(ListingSearch, PartsGivenAwayDeepInTheSearch) {
   }
 }
 
+// Full blocks traded away whole give the same lines as the sink; a trade that fails after taking the
+// block leaves the search usable.
+TEST(ListingSearch, BlocksTradedWholeGiveTheLinesAndAFailedTradeLeavesTheSearchUsable) {
+  const EdgeList edges = edges_of(complete(18));
+  const AdjacencyList graph = build_simple_graph(edges.edges, edges.max_node);
+  const Enumeration whole = list(graph);
+  ASSERT_GT(whole.lines.size(), std::size_t(3) << 20);  // several full blocks
+  ListingSearch search(graph);
+  std::string traded;
+  std::size_t trades = 0;
+  search.trade_full_blocks([&](LineBuffer& block, std::size_t used) {
+    traded.append(block.data(), used);
+    ++trades;
+    block = LineBuffer(used == 0 ? 1 : 100);  // any size: the search makes room for itself
+  });
+  const std::uint64_t count =
+      search.list_all([&](std::span<const char> b) { traded.append(b.data(), b.size()); });
+  EXPECT_GE(trades, 3u);
+  EXPECT_EQ(count, whole.count);
+  ASSERT_EQ(traded, whole.lines);
+
+  struct Failed {};
+  search.trade_full_blocks([](LineBuffer& block, std::size_t) {
+    const LineBuffer taken = std::move(block);
+    throw Failed{};
+  });
+  EXPECT_THROW(search.list_part({1, {}, 0, std::numeric_limits<std::uint32_t>::max(), true},
+                                [](std::span<const char>) {}),
+               Failed);
+  search.trade_full_blocks({});
+  std::string again;
+  search.list_all([&](std::span<const char> b) { again.append(b.data(), b.size()); });
+  EXPECT_EQ(again, whole.lines);
+}
+
 // A worker stopped by a failure elsewhere: its offer throws. The search stays usable.
 TEST(ListingSearch, AnOfferThatThrowsLeavesTheSearchUsable) {
   std::mt19937 random(61);
