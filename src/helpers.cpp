@@ -157,6 +157,22 @@ EdgeList read_edges(const std::string& path, std::int32_t largest_node, std::str
   return read_edges(reader, largest_node, too_large_reason);
 }
 
+namespace {
+
+// Before the edge list grows: an endless input of short lines would otherwise grow it until the
+// system kills the process. The list doubles, and the old one lives until the new one is filled.
+void check_room_for_edges(const LineReader& reader, std::size_t edges) {
+  const std::uint64_t needed = 3 * std::max<std::uint64_t>(edges, 1) * sizeof(Edge);
+  if (needed < (std::uint64_t{64} << 20)) return;
+  const std::uint64_t available = available_memory();
+  if (needed <= available) return;
+  fail(reader.path(), reader.line_number(),
+       "the graph would need more than " + format_bytes(needed) + " of memory for its " +
+           std::to_string(edges) + " edges so far, and " + format_bytes(available) + " is available");
+}
+
+}  // namespace
+
 EdgeList read_edges(LineReader& reader, std::int32_t largest_node, std::string_view too_large_reason) {
   const std::string& path = reader.path();
   EdgeList result;
@@ -177,6 +193,7 @@ EdgeList read_edges(LineReader& reader, std::int32_t largest_node, std::string_v
       result.max_node = larger;
       result.max_node_line = reader.line_number();
     }
+    if (result.edges.size() == result.edges.capacity()) check_room_for_edges(reader, result.edges.size());
     result.edges.push_back(edge);
   }
   return result;

@@ -519,6 +519,19 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
   return count;
 }
 
+// Endless input of short lines: the edge list stops growing with a message before memory runs out,
+// not when the system kills the process.
+TEST(CisLimits, EndlessInputIsRefusedBeforeTheEdgesOutgrowMemory) {
+  SKIP_UNDER_SANITIZERS();
+  const RunResult run = run_shell("ulimit -v 300000 && yes '1 2' | $QUARN CIS - /dev/null");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err.rfind("quarn: standard input:", 0), 0u) << run.err;
+  EXPECT_NE(run.err.find(": the graph would need more than "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(" edges so far, and "), std::string::npos) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_EQ(run.status, 1);
+}
+
 // Under an address-space limit the dynamic program gives up within its budget and the search counts
 // the component: the same count as without the limit, and one note for the whole run, which --quiet
 // silences.
