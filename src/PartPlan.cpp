@@ -23,7 +23,7 @@ constexpr std::uint64_t kLeastSteps = 20'000;  // the planning budget of any run
 constexpr std::uint64_t kMostSteps = 50'000'000;
 // The budget grows by a step for this much estimated work of a part: planning takes a few per cent
 // of a part's time at most, past the first sampling (see BENCHMARKS.md for the share measured).
-constexpr std::uint64_t kWorkPerStep = 50'000;
+constexpr std::uint64_t kWorkPerStep = 15'000;
 constexpr std::uint64_t kSeed = 0x51ab5eed;
 
 constexpr std::uint32_t kAllChildren = std::numeric_limits<std::uint32_t>::max();
