@@ -14,10 +14,11 @@
 // list_part does that, then lists a range of the pattern's children; a job split off the search is
 // such a range, and the jobs of one pattern's ranges, in order, give its lines in order.
 //
-// Splitting for threads: while another thread waits for work, a running part gives away the children
-// it has not started of its shallowest pattern that still has some (see Splitting). Everything the
-// part still lists after that lies deeper, so it comes before them in the output: a part that gives
-// away G1, G2, ... in that order is followed by the lines of ..., G2, G1.
+// Splitting for threads: while another thread waits for work, a running part gives away what it has
+// not started after some point (see Splitting): the children not started of its shallowest pattern
+// that has some, or everything after the pattern it is in at a deeper one. Everything the part still
+// lists after that comes before it in the output: a part that gives away G1, G2, ... in that order
+// is followed by the lines of ..., G2, G1.
 //
 // All tables are sized at construction, except the arena of long keys (graphs of more than 128 node
 // slots), which starts at the size of the graph and doubles when a chain of lists outgrows it: a list
