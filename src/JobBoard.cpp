@@ -304,6 +304,7 @@ void JobBoard::Worker::end_job() {
   chunk_ = {};
   used_ = 0;
   job_->ended = true;
+  cutting_ = false;  // a cut the search found nothing to give for ends with the job
   if (board.limits_.split_near_head) {
     board.ask_for_work();
     board.changes_.fetch_add(1, std::memory_order_release);
