@@ -120,29 +120,26 @@ struct OneCount {
   void add(Table& next, Key key, Source count, bool /*selected*/) { add_count(next.at(key), *count); }
 };
 
-// The count by size: a row a state, the selections that lead to it by their number of nodes, as
-// columns (SizeCounts.h). After m steps a row has min(m, last) + 1 entries; selecting the step's
-// node moves a row one column up. With exact columns, a selection that outgrows the last column
-// is dropped, and so is a state with more selected nodes than that, or with a row of zeros.
-template <class KeyType, class Number>
-struct CountsBySize {
+// What the counts by size share: a row a state, the selections that lead to it by their number of
+// nodes, as columns (SizeCounts.h). After m steps a row has min(m, last) + 1 columns; leaving the
+// step's node out keeps each column where it is, selecting it moves a row one column up. With exact
+// columns, a selection that outgrows the last column is dropped, and so is a state with more
+// selected nodes than that, or with a row of zeros. Rows adds one column of a row to another
+// (add_column) and starts each step (start_step).
+template <class Rows, class KeyType, class Number>
+struct RowsBySize {
   using Key = KeyType;
   using Table = StateRows<Key, Number>;
   using Source = const Number*;
 
-  explicit CountsBySize(SizeColumns size_columns)
-      : columns(size_columns), complete(std::size_t(size_columns.last) + 1) {}
+  RowsBySize(SizeColumns size_columns, std::size_t complete_numbers)
+      : columns(size_columns), complete(complete_numbers) {}
 
   SizeColumns columns;
-  std::vector<Number> complete;   // the complete connected selections, by column
-  std::uint32_t from_length = 1;  // the rows of the step's states
-  std::uint32_t to_length = 1;    // the rows of the next step's states
+  std::vector<Number> complete;   // of the complete connected selections, by column
+  std::uint32_t from_length = 1;  // the columns of the step's states
+  std::uint32_t to_length = 1;    // the columns of the next step's states
 
-  void start_step(std::size_t processed, const Table& states, Table& next) {
-    from_length = states.row_length();
-    to_length = std::uint32_t(std::min<std::size_t>(processed + 1, columns.last)) + 1;
-    next.set_row_length(to_length);
-  }
   Source source(const Table& states, const typename Table::Slot& slot) const {
     return states.row(slot.count);
   }
@@ -160,13 +157,36 @@ struct CountsBySize {
   }
 
   void add_row(Number* to, std::uint32_t to_size, Source from, bool selected) const {
+    const Rows& rows = static_cast<const Rows&>(*this);
     if (!selected) {
-      for (std::uint32_t t = 0; t < from_length; ++t) to[t] += from[t];
+      for (std::uint32_t t = 0; t < from_length; ++t) rows.add_column(to, to_size, t, from, t, false);
       return;
     }
     const std::uint32_t moved = std::min(from_length, to_size - 1);
-    for (std::uint32_t t = 0; t < moved; ++t) to[t + 1] += from[t];
-    if (moved < from_length && columns.last_holds_larger) to[to_size - 1] += from[from_length - 1];
+    for (std::uint32_t t = 0; t < moved; ++t) rows.add_column(to, to_size, t + 1, from, t, true);
+    if (moved < from_length && columns.last_holds_larger) {
+      rows.add_column(to, to_size, to_size - 1, from, from_length - 1, true);
+    }
+  }
+};
+
+// The count by size: a row of counts.
+template <class KeyType, class Number>
+struct CountsBySize : RowsBySize<CountsBySize<KeyType, Number>, KeyType, Number> {
+  using Base = RowsBySize<CountsBySize, KeyType, Number>;
+  using typename Base::Source;
+  using typename Base::Table;
+
+  explicit CountsBySize(SizeColumns size_columns) : Base(size_columns, std::size_t(size_columns.last) + 1) {}
+
+  void start_step(std::size_t processed, const Table& states, Table& next) {
+    this->from_length = states.row_length();
+    this->to_length = std::uint32_t(std::min<std::size_t>(processed + 1, this->columns.last)) + 1;
+    next.set_row_length(this->to_length);
+  }
+  void add_column(Number* to, std::uint32_t /*to_size*/, std::uint32_t at, Source from, std::uint32_t t,
+                  bool /*selected*/) const {
+    to[at] += from[t];
   }
 };
 
@@ -175,69 +195,37 @@ struct CountsBySize {
 // a row one column up, and adds w times the count to the weight sum. 128-bit numbers only: one that
 // would not fit gives the count up.
 template <class KeyType>
-struct WeightedBySize {
-  using Key = KeyType;
-  using Table = StateRows<Key, Uint128>;
-  using Source = const Uint128*;
+struct WeightedBySize : RowsBySize<WeightedBySize<KeyType>, KeyType, Uint128> {
+  using Base = RowsBySize<WeightedBySize, KeyType, Uint128>;
+  using typename Base::Source;
+  using typename Base::Table;
 
   WeightedBySize(SizeColumns size_columns, std::vector<std::uint32_t> step_weights)
-      : columns(size_columns),
-        weights(std::move(step_weights)),
-        complete(2 * (std::size_t(size_columns.last) + 1)) {}
+      : Base(size_columns, 2 * (std::size_t(size_columns.last) + 1)), weights(std::move(step_weights)) {}
 
-  SizeColumns columns;
   std::vector<std::uint32_t> weights;  // by step
-  std::vector<Uint128> complete;       // the complete connected selections, then their weights
-  std::uint32_t from_length = 1;       // the columns of the step's states
-  std::uint32_t to_length = 1;         // the columns of the next step's states
   Uint128 weight = 0;                  // of the step's node
 
   void start_step(std::size_t processed, const Table& states, Table& next) {
-    from_length = states.row_length() / 2;
-    to_length = std::uint32_t(std::min<std::size_t>(processed + 1, columns.last)) + 1;
-    next.set_row_length(2 * to_length);
+    this->from_length = states.row_length() / 2;
+    this->to_length = std::uint32_t(std::min<std::size_t>(processed + 1, this->columns.last)) + 1;
+    next.set_row_length(2 * this->to_length);
     weight = weights[processed];
-  }
-  Source source(const Table& states, const typename Table::Slot& slot) const {
-    return states.row(slot.count);
-  }
-  bool leads_nowhere(Source row) const {
-    if (columns.last_holds_larger) return false;
-    for (std::uint32_t t = 0; t < from_length; ++t) {
-      if (row[t] != 0U) return false;
-    }
-    return true;
-  }
-  bool keeps(Key key) const { return columns.last_holds_larger || selected_slots(key) <= columns.last; }
-  void finish(Source row, bool selected) { add_row(complete.data(), columns.last + 1, row, selected); }
-  void add(Table& next, Key key, Source row, bool selected) {
-    add_row(next.at(key), to_length, row, selected);
   }
 
   static void add_to(Uint128& to, Uint128 value) {
     to += value;
     if (to < value) throw GiveUp{};
   }
-  void add_one(Uint128* to, std::uint32_t to_size, std::uint32_t at, Source from, std::uint32_t t,
-               bool selected) const {
+  void add_column(Uint128* to, std::uint32_t to_size, std::uint32_t at, Source from, std::uint32_t t,
+                  bool selected) const {
     const Uint128 count = from[t];
     add_to(to[at], count);
-    add_to(to[to_size + at], from[from_length + t]);
+    add_to(to[to_size + at], from[this->from_length + t]);
     if (!selected) return;
     // weight < 2^32: the product fits while count < 2^96
     if ((count >> 96) != 0 && weight != 0 && count > ~Uint128(0) / weight) throw GiveUp{};
     add_to(to[to_size + at], count * weight);
-  }
-  void add_row(Uint128* to, std::uint32_t to_size, Source from, bool selected) const {
-    if (!selected) {
-      for (std::uint32_t t = 0; t < from_length; ++t) add_one(to, to_size, t, from, t, false);
-      return;
-    }
-    const std::uint32_t moved = std::min(from_length, to_size - 1);
-    for (std::uint32_t t = 0; t < moved; ++t) add_one(to, to_size, t + 1, from, t, true);
-    if (moved < from_length && columns.last_holds_larger) {
-      add_one(to, to_size, to_size - 1, from, from_length - 1, true);
-    }
   }
 };
 

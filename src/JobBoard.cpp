@@ -99,7 +99,7 @@ const Piece* JobBoard::Worker::take() {
       {
         const std::lock_guard lock(board.mutex_);
         if (board.stopped_) throw Stopped{};
-        gave = cutting_ || (board.work_wanted() > 0);
+        gave = cutting_ || board.work_wanted() > 0;
         if (gave) give_rest(nullptr);
       }
       if (gave) board.work_for_idle_.notify_one();
@@ -164,7 +164,7 @@ bool JobBoard::Worker::offer(Piece&& piece) {
   {
     const std::lock_guard lock(board.mutex_);
     if (board.stopped_) throw Stopped{};
-    if (!cutting_ && !(board.work_wanted() > 0)) return false;  // every hungry worker has a piece coming
+    if (!cutting_ && board.work_wanted() == 0) return false;  // every hungry worker has a piece coming
     taken = piece.first_child < piece.last_child || !piece.ends.empty();
     if (!taken && !has_pieces_left()) return false;
     give_rest(taken ? &piece : nullptr);
@@ -198,7 +198,14 @@ void JobBoard::Worker::give_rest(Piece* piece) {
 JobBoard::JobList::iterator JobBoard::first_offered(unsigned taker, unsigned others_hungry) {
   if (offered_ == 0) return jobs_.end();
   bool running_before = false;
-  for (auto job = jobs_.begin(); job != jobs_.end(); ++job) {
+  return next_offered(jobs_.begin(), running_before, taker, others_hungry);
+}
+
+// With the lock held: first_offered from job on, running_before telling whether a job before job
+// runs (or will, being given to another).
+JobBoard::JobList::iterator JobBoard::next_offered(JobList::iterator job, bool& running_before,
+                                                   unsigned taker, unsigned others_hungry) {
+  for (; job != jobs_.end(); ++job) {
     if (!job->taken) {
       // What a worker gave to a hungry one is not taken back while one waits for it; it will run
       // before any job put back after it.
@@ -215,23 +222,20 @@ JobBoard::JobList::iterator JobBoard::first_offered(unsigned taker, unsigned oth
 }
 
 // With the lock held: how many more workers wait for work than there are jobs offered to them.
-std::size_t JobBoard::work_wanted() const {
+std::size_t JobBoard::work_wanted() {
   if (!limits_.split_near_head) return hungry_ > offered_ ? hungry_ - offered_ : 0;
   const std::size_t offered = offered_ > 0 ? takeable() : 0;
   return hungry_ > offered ? hungry_ - offered : 0;
 }
 
 // With the lock held: the jobs offered that a hungry worker may take (see first_offered).
-std::size_t JobBoard::takeable() const {
+std::size_t JobBoard::takeable() {
+  constexpr unsigned kAnyWorker = std::numeric_limits<unsigned>::max();
   std::size_t count = 0;
   bool running_before = false;
-  for (const Job& job : jobs_) {
-    if (!job.taken) {
-      if (!job.put_back || !running_before) ++count;
-    } else if (!job.ended) {
-      running_before = true;
-    }
-  }
+  for (auto job = next_offered(jobs_.begin(), running_before, kAnyWorker, 0); job != jobs_.end();
+       job = next_offered(std::next(job), running_before, kAnyWorker, 0))
+    ++count;
   return count;
 }
 

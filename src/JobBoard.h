@@ -204,8 +204,10 @@ class JobBoard {
   std::atomic<bool> writing_{false};       // the writer's thread is in write_block
   bool writing_now_ = false;               // a thread is in write_block: the writer's, or a worker's
   JobList::iterator first_offered(unsigned taker, unsigned others_hungry);
-  std::size_t work_wanted() const;
-  std::size_t takeable() const;
+  JobList::iterator next_offered(JobList::iterator job, bool& running_before, unsigned taker,
+                                 unsigned others_hungry);
+  std::size_t work_wanted();
+  std::size_t takeable();
   bool may_cut(const Worker& worker) const;
   void give(Worker& worker, LineBuffer lines, std::unique_lock<std::mutex>& lock);
   void count_held(unsigned worker, std::size_t bytes);

@@ -200,7 +200,13 @@ ListingSearch::ListingSearch(const AdjacencyList& graph, SizeBounds bounds, List
   text_.assign(longest_line + kSlack, '\0');
   block_reserve_ = longest_line + kSlack;
   block_bytes_ = std::max(kBlockBytes, 2 * longest_line) + block_reserve_;
-  block_.resize(block_bytes_);
+  start_block();
+}
+
+// Starts writing at the beginning of block_: any block with room for a few lines will do, as one
+// traded away may be replaced by one of any size, and growing one costs a fresh allocation.
+void ListingSearch::start_block() {
+  if (block_.size() < 4 * block_reserve_) block_.resize(block_bytes_);
   out_ = block_.data();
   out_limit_ = block_.data() + block_.size() - block_reserve_;
 }
@@ -258,10 +264,7 @@ std::uint64_t ListingSearch::list_part(const Part& part, const BlockSink& sink, 
 void ListingSearch::reset() {
   for (std::uint32_t k = 0; k < mark_count_; ++k) seen_[std::size_t(marks_[k])] = 0;
   mark_count_ = 0;
-  // A failed trade may have taken the block without leaving one.
-  if (block_.size() < 4 * block_reserve_) block_.resize(block_bytes_);
-  out_ = block_.data();
-  out_limit_ = block_.data() + block_.size() - block_reserve_;
+  start_block();  // a failed trade may have taken the block without leaving one
   splitting_ = nullptr;
 }
 
@@ -294,28 +297,21 @@ std::uint64_t ListingSearch::dispatch(std::int32_t root, std::span<const std::ui
                                       std::span<const std::uint32_t> ends, std::uint32_t first_child,
                                       std::uint32_t last_child, bool own_line, const BlockSink& sink) {
   sink_ = &sink;
-  // Writing, and measuring the lines below each pattern for cuts near the pattern in progress
-  // (a listing on threads): 2; writing alone: 1; counting: 0.
-  const int mode = !sink ? 0 : splitting_ != nullptr && splitting_->keep_bytes != nullptr ? 2 : 1;
-  switch (variant_ * 3 + mode) {
-    case 5:
-      return run<Small, true, true>(root, path, ends, first_child, last_child, own_line);
-    case 4:
-      return run<Small, true, false>(root, path, ends, first_child, last_child, own_line);
-    case 3:
-      return run<Small, false, false>(root, path, ends, first_child, last_child, own_line);
-    case 8:
-      return run<Medium, true, true>(root, path, ends, first_child, last_child, own_line);
-    case 7:
-      return run<Medium, true, false>(root, path, ends, first_child, last_child, own_line);
-    case 6:
-      return run<Medium, false, false>(root, path, ends, first_child, last_child, own_line);
-    case 2:
-      return run<Large, true, true>(root, path, ends, first_child, last_child, own_line);
+  // Writing, and measuring the lines below each pattern for cuts near the pattern in progress (a
+  // listing on threads); writing alone; or counting.
+  const bool measuring = splitting_ != nullptr && splitting_->keep_bytes != nullptr;
+  auto run_as = [&]<class V>() {
+    if (!sink) return run<V, false, false>(root, path, ends, first_child, last_child, own_line);
+    if (measuring) return run<V, true, true>(root, path, ends, first_child, last_child, own_line);
+    return run<V, true, false>(root, path, ends, first_child, last_child, own_line);
+  };
+  switch (variant_) {
     case 1:
-      return run<Large, true, false>(root, path, ends, first_child, last_child, own_line);
+      return run_as.template operator()<Small>();
+    case 2:
+      return run_as.template operator()<Medium>();
     default:
-      return run<Large, false, false>(root, path, ends, first_child, last_child, own_line);
+      return run_as.template operator()<Large>();
   }
 }
 
@@ -325,10 +321,7 @@ void ListingSearch::flush_full() {
     return;
   }
   trade_(block_, std::size_t(out_ - block_.data()));
-  // Any block with room for a few lines will do: growing one costs a fresh allocation.
-  if (block_.size() < 4 * block_reserve_) block_.resize(block_bytes_);
-  out_ = block_.data();
-  out_limit_ = block_.data() + block_.size() - block_reserve_;
+  start_block();
 }
 
 void ListingSearch::flush() {
@@ -635,8 +628,10 @@ std::uint64_t ListingSearch::run(std::int32_t root, std::span<const std::uint32_
     Frame& f = frames_[k];
     f.end = std::max(f.next, std::min(ends[k - base], f.size));
   }
-  // What the part found on its way down came before it: how much it took is not known.
-  for (std::uint32_t k = 0; k <= start; ++k) frames_[k].lines_before = kLinesUnknown;
+  if constexpr (kMeasuring) {
+    // What the part found on its way down came before it: how much it took is not known.
+    for (std::uint32_t k = 0; k <= start; ++k) frames_[k].lines_before = kLinesUnknown;
+  }
   const std::int64_t min_size = bounds_.least;
   const std::int64_t max_size = bounds_.most;
   std::uint64_t lines = 0;

@@ -199,6 +199,7 @@ class ListingSearch {
   std::vector<Key>& arena();
   void flush();
   void flush_full();
+  void start_block();
 
   const AdjacencyList& graph_;
   SizeBounds bounds_;

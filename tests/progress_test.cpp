@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <functional>
 #include <thread>
 
 #include "test_support.h"
@@ -43,16 +44,13 @@ TEST(Progress, CountingSaysTheNodesSettled) {
             "quarn: counting: 12,345 patterns, node 345 of 1,000, 2469 patterns/s");
 }
 
-TEST(Progress, IsRedrawnOnOneLineAndErasedAtTheEnd) {
+// What a progress line of 5 roots draws on a pipe while draw runs it; draw gets the pipe's write end.
+std::string drawn_on_a_pipe(const std::function<void(Progress& progress, int write_end)>& draw) {
   int pipe_ends[2];
-  ASSERT_EQ(::pipe(pipe_ends), 0);
+  EXPECT_EQ(::pipe(pipe_ends), 0);
   {
     Progress progress(true, 5, pipe_ends[1]);
-    progress.start("listing");
-    progress.add(10, 100);
-    progress.root_done();
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    progress.stop();
+    draw(progress, pipe_ends[1]);
   }
   ::close(pipe_ends[1]);
   std::string drawn;
@@ -60,6 +58,17 @@ TEST(Progress, IsRedrawnOnOneLineAndErasedAtTheEnd) {
   for (ssize_t got; (got = ::read(pipe_ends[0], buffer, sizeof buffer)) > 0;)
     drawn.append(buffer, std::size_t(got));
   ::close(pipe_ends[0]);
+  return drawn;
+}
+
+TEST(Progress, IsRedrawnOnOneLineAndErasedAtTheEnd) {
+  const std::string drawn = drawn_on_a_pipe([](Progress& progress, int /*write_end*/) {
+    progress.start("listing");
+    progress.add(10, 100);
+    progress.root_done();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    progress.stop();
+  });
   EXPECT_EQ(drawn.find('\n'), std::string::npos);
   EXPECT_NE(drawn.find("\rquarn: listing: 10 patterns, 100 bytes, root 1 of 5"), std::string::npos);
   // The last thing drawn blanks the line and returns to its start.
@@ -70,21 +79,12 @@ TEST(Progress, IsRedrawnOnOneLineAndErasedAtTheEnd) {
 }
 
 TEST(Progress, ANoteStandsOnALineOfItsOwn) {
-  int pipe_ends[2];
-  ASSERT_EQ(::pipe(pipe_ends), 0);
-  {
-    Progress progress(true, 5, pipe_ends[1]);
+  const std::string drawn = drawn_on_a_pipe([](Progress& progress, int write_end) {
     progress.start("listing");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    progress.write_erased([&] { ASSERT_EQ(::write(pipe_ends[1], "note\n", 5), 5); });
+    progress.write_erased([&] { ASSERT_EQ(::write(write_end, "note\n", 5), 5); });
     progress.stop();
-  }
-  ::close(pipe_ends[1]);
-  std::string drawn;
-  char buffer[4096];
-  for (ssize_t got; (got = ::read(pipe_ends[0], buffer, sizeof buffer)) > 0;)
-    drawn.append(buffer, std::size_t(got));
-  ::close(pipe_ends[0]);
+  });
   // The line, blanked, then the note from the line's start.
   const std::size_t note = drawn.find("note\n");
   ASSERT_NE(note, std::string::npos) << drawn;
